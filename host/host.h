@@ -1,0 +1,53 @@
+// The host's own operations: start-up and modes, the saver window, the
+// password lock. Only host/ and the tests include this.
+#pragma once
+
+#include "host/host_api.h"
+
+// Start-up and command line.
+[[noreturn]] void SaverStartup();
+const char *CommandTail(const char *commandLine);
+int SaverMain(HINSTANCE instance, const char *tail);
+HWND ParseWindowHandle(const char *text);
+int StartPreview(const char *text);
+int ShowConfigDialog(HWND owner);
+int StartPasswordChange(const char *text);
+
+// The exit code of a mode that cannot start, and of a run that the exception
+// guard ended.
+constexpr int ExitCannotStart = -1;
+constexpr int ExitAfterException = -1;
+
+// Saver window and message loop.
+typedef HIMC(WINAPI *ImmAssociateContextProc)(HWND window, HIMC context);
+
+struct InputMethodState {
+  HMODULE immModule = nullptr;
+  ImmAssociateContextProc immAssociateProc = nullptr;
+  HIMC savedInputContext = nullptr;
+};
+extern InputMethodState inputMethodState;
+
+extern const char SaverClassName[];
+extern const char SaverWindowTitle[];
+extern const char PreviewWindowTitle[];
+
+int RunSaverWindow(HWND parent);
+LRESULT WINAPI SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Password lock and password change (Windows 9x only).
+constexpr DWORD PasswordRecheckDelay = 200;
+
+void LoadPasswordVerifier();
+void UnloadPasswordVerifier();
+void SetSaverRunning(BOOL running);
+LRESULT VerifyPasswordOnClose(HWND window);
+void ChangePassword(HWND owner);
+
+// Looks up an entry of a library loaded at run time, typed as the caller
+// expects it. The detour through a parameterless function type is the
+// sanctioned way to convert between function pointer types.
+template <typename Entry>
+Entry LibraryEntry(HMODULE library, const char *name) {
+  return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}

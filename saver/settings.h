@@ -1,0 +1,20 @@
+// The one setting, the redraw speed, in a private settings file.
+#pragma once
+
+#include "platform/win32.h"
+
+struct SaverSettings {
+  char sectionName[40];
+  char fileName[13];
+};
+
+constexpr LONG DefaultRedrawSpeed = 5;
+constexpr LONG MinRedrawSpeed = 1;
+constexpr LONG MaxRedrawSpeed = 10;
+
+extern SaverSettings saverSettings;
+extern LONG RedrawSpeed;
+
+void LocateSettings();
+void ReadRedrawSpeed();
+void WriteRedrawSpeed();
