@@ -14,6 +14,7 @@ export QV_SCREEN_GEOMETRY=${QV_SCREEN_GEOMETRY:-800x600x24}
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/scripts/lib.sh"
 qv_install_cleanup_trap
 cd "$QV_ROOT"
+
 SAVER_FRAMES=12          # frames looked at, one every SAVER_FRAME_SECONDS, for the picture
 SAVER_FRAME_SECONDS=0.5
 WINDOW_TIMEOUT=30  # seconds for Wine to start the program and show its window
