@@ -102,6 +102,13 @@ void PutText(ByteImage *image, const char *text) {
   PutWord(image, 0);
 }
 
+void PutRect(ByteImage *image, short x, short y, short cx, short cy) {
+  PutWord(image, static_cast<WORD>(x));
+  PutWord(image, static_cast<WORD>(y));
+  PutWord(image, static_cast<WORD>(cx));
+  PutWord(image, static_cast<WORD>(cy));
+}
+
 void AlignToDword(ByteImage *image) {
   while (image->size % 4 != 0) image->data[image->size++] = 0;
 }
@@ -113,9 +120,9 @@ void BuildExpectedTemplate(ByteImage *image) {
   PutDword(image, DialogStyle);
   PutDword(image, 0);
   PutWord(image, ControlCount);
-  PutWord(image, DialogX), PutWord(image, DialogY), PutWord(image, DialogCx), PutWord(image, DialogCy);
-  PutWord(image, 0);
-  PutWord(image, 0);
+  PutRect(image, DialogX, DialogY, DialogCx, DialogCy);
+  PutWord(image, 0);  // no menu
+  PutWord(image, 0);  // the default dialog class
   PutText(image, DialogCaption);
   PutWord(image, FontPoints);
   PutText(image, FontName);
@@ -123,12 +130,12 @@ void BuildExpectedTemplate(ByteImage *image) {
     AlignToDword(image);
     PutDword(image, control.style);
     PutDword(image, 0);
-    PutWord(image, control.x), PutWord(image, control.y), PutWord(image, control.cx), PutWord(image, control.cy);
+    PutRect(image, control.x, control.y, control.cx, control.cy);
     PutWord(image, control.id);
     PutWord(image, OrdinalMarker);
     PutWord(image, control.classOrdinal);
     PutText(image, control.text);
-    PutWord(image, 0);
+    PutWord(image, 0);  // no creation data
   }
 }
 
