@@ -202,6 +202,8 @@ enum class SimEventKind {
   UnhandledExceptionFilter,
   RaiseException,
   ExitProcess,
+  DefWindowProc,          // the program's calls of DefWindowProcA
+  RegisterWindowMessage,  // name: the message name; result: its identifier
 };
 
 // One call. Only the fields that matter for its kind are filled:

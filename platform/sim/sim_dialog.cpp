@@ -162,7 +162,7 @@ LRESULT sim::DialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
                    reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
       return 0;
     default:
-      return DefWindowProcA(dialog, message, wParam, lParam);
+      return DefaultHandling(dialog, message, wParam, lParam);
   }
 }
 

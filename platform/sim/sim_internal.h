@@ -207,6 +207,7 @@ LRESULT SendSynthetic(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND CreateWindowRecord(Window record);
 BOOL ApplyShow(HWND window, bool show);
 LRESULT DialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT DefaultHandling(HWND window, UINT message, WPARAM wParam, LPARAM lParam);  // DefWindowProcA, unjournaled
 
 // Queue (sim_queue.cpp).
 bool TakeMessage(MSG *msg, HWND filter, UINT first, UINT last, bool remove, bool includeQuit);

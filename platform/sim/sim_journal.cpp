@@ -119,6 +119,8 @@ const char *KindName(SimEventKind kind) {
     case SimEventKind::UnhandledExceptionFilter: return "UnhandledExceptionFilter";
     case SimEventKind::RaiseException: return "RaiseException";
     case SimEventKind::ExitProcess: return "ExitProcess";
+    case SimEventKind::DefWindowProc: return "DefWindowProc";
+    case SimEventKind::RegisterWindowMessage: return "RegisterWindowMessage";
   }
   return "?";
 }
@@ -182,6 +184,12 @@ std::string Details(const SimEvent &e) {
       break;
     case SimEventKind::SendMessage:
       out << MessageText(e) << (e.synthetic ? " (platform)" : "") << " -> " << e.result;
+      break;
+    case SimEventKind::DefWindowProc:
+      out << MessageText(e) << " -> " << e.result;
+      break;
+    case SimEventKind::RegisterWindowMessage:
+      out << e.name << " -> " << Hex(static_cast<uint64_t>(e.result));
       break;
     case SimEventKind::PostQuitMessage:
     case SimEventKind::Sleep:

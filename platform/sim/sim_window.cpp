@@ -59,7 +59,7 @@ LRESULT CallWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return proc(window, message, wParam, lParam);
   }
   if (target->proc != nullptr) return target->proc(window, message, wParam, lParam);
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefaultHandling(window, message, wParam, lParam);
 }
 
 LRESULT SendSynthetic(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -276,10 +276,14 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
 }
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
-  if (name == nullptr || *name == '\0') return 0;
+  SimEvent e{SimEventKind::RegisterWindowMessage};
+  e.name = SafeString(name);
+  const size_t at = Record(e);
+  if (name == nullptr || IS_INTRESOURCE(name) || *name == '\0') return 0;
   World &w = W();
   auto [entry, added] = w.registeredMessages.emplace(Lower(name), 0);
   if (added) entry->second = w.nextAtom++;
+  RecordResult(at, entry->second);
   return entry->second;
 }
 
@@ -351,6 +355,18 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
 
 // ---- Default handling and messages to procedures ----------------------------------------
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  SimEvent e{SimEventKind::DefWindowProc};
+  e.window = window;
+  e.message = message;
+  e.wParam = wParam;
+  e.lParam = lParam;
+  const size_t at = Record(e);
+  const LRESULT result = DefaultHandling(window, message, wParam, lParam);
+  RecordResult(at, result);
+  return result;
+}
+
+LRESULT sim::DefaultHandling(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Window *target = LiveWindow(window);
   if (target == nullptr) return 0;
   switch (message) {
