@@ -14,12 +14,14 @@
 namespace sim {
 
 // Handle ranges: small numbers, distinct per kind, so that a handle of one kind
-// never names an object of another, and every handle fits 32 bits.
+// never names an object of another, and every handle fits 32 bits. DCs and GDI
+// objects are never reused, one of each per animation tick, so their ranges
+// hold millions: a long run must not walk into the stock objects.
 constexpr uintptr_t FirstWindowHandle = 0x10000;
 constexpr uintptr_t WindowHandleStep = 2;
-constexpr uintptr_t FirstDcHandle = 0x20000;
-constexpr uintptr_t FirstGdiHandle = 0x30000;
-constexpr uintptr_t StockGdiBase = 0x3F000;
+constexpr uintptr_t FirstDcHandle = 0x1000000;
+constexpr uintptr_t FirstGdiHandle = 0x4000000;
+constexpr uintptr_t StockGdiBase = 0xF000000;
 constexpr uintptr_t InstanceHandle = 0x400000;
 constexpr uintptr_t FirstModuleHandle = 0x10000000;
 constexpr uintptr_t ModuleHandleStep = 0x10000;
