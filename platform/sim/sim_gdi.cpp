@@ -213,3 +213,8 @@ int WINAPI GetClipBox(HDC dc, LPRECT rect) {
   }
   return rect->right <= rect->left || rect->bottom <= rect->top ? NULLREGION : SIMPLEREGION;
 }
+
+void SimForgetFinishedGdi() {
+  std::erase_if(W().dcs, [](const auto &entry) { return entry.second.released; });
+  std::erase_if(W().objects, [](const auto &entry) { return entry.second.deleted; });
+}
