@@ -12,24 +12,21 @@ constexpr double RandomRangeDivisor = 32767.0;
 constexpr double AngleStepDivisor = 60.0;
 constexpr double ColourDivisor = 1.2;
 
-// Converts a real to an integer by truncation toward zero. Out-of-range values
-// saturate instead of being undefined; a reachable state never needs that.
-int32_t Truncate(double value) {
-  if (!(value > -2147483648.0)) return value != value ? 0 : INT32_MIN;
-  if (!(value < 2147483648.0)) return INT32_MAX;
-  return static_cast<int32_t>(value);
-}
+// Converts a real to an integer by truncation toward zero. The conversion goes
+// through 64 bits, which every reachable coordinate fits many times over (a
+// radius grows by at most 10 a tick), and then wraps to 32 bits, so even an
+// absurd window size gives a defined result without a range test per point.
+int32_t Truncate(double value) { return static_cast<int32_t>(static_cast<int64_t>(value)); }
 
 int32_t Half(int32_t extent) { return extent / 2; }
 
+// Both bounds are inclusive: a point on the right or bottom edge is inside.
 bool Inside(FramePoint point) {
-  return point.x >= 0 && point.x <= animationState.width && point.y >= 0 &&
-         point.y <= animationState.height;
+  return point.x >= 0 && point.x <= animationState.width && point.y >= 0 && point.y <= animationState.height;
 }
 
-FramePoint Tip(const Arm &arm, int32_t cx, int32_t cy) {
-  return {Truncate(std::cos(arm.angle) * arm.radius + cx),
-          Truncate(std::sin(arm.angle) * arm.radius + cy)};
+FramePoint Tip(double cosine, double sine, double radius, double cx, double cy) {
+  return {Truncate(cosine * radius + cx), Truncate(sine * radius + cy)};
 }
 
 void Advance(Arm &arm) {
@@ -43,8 +40,30 @@ int32_t WrapHue(int32_t hue) {
   return hue;
 }
 
+// A component divided by 1.2 and truncated: for 0..255, 5/6 in integers gives
+// exactly what the real division gives, without a division at run time.
 uint32_t Dim(int32_t component) {
-  return static_cast<uint32_t>(Truncate(component / ColourDivisor));
+  static_assert(ColourDivisor == 1.2);
+  return static_cast<uint32_t>(component) * 5u / 6u;
+}
+
+// The colour wheel, kept inline in the tick.
+inline uint32_t WheelColor(int32_t hue) {
+  int32_t red, green, blue;
+  if (hue <= 255) {
+    red = 0, green = hue, blue = 255;
+  } else if (hue <= 510) {
+    red = 0, green = 255, blue = 510 - hue;
+  } else if (hue <= 765) {
+    red = hue - 510, green = 255, blue = 0;
+  } else if (hue <= 1020) {
+    red = 255, green = 1020 - hue, blue = 0;
+  } else if (hue <= 1275) {
+    red = 255, green = 0, blue = hue - 1020;
+  } else {
+    red = 1530 - hue, green = 0, blue = 255;
+  }
+  return Dim(red) | Dim(green) << 8 | Dim(blue) << 16;
 }
 
 }  // namespace
@@ -79,15 +98,18 @@ void SetClientSize(int32_t width, int32_t height) {
 
 Frame AdvanceFrame() {
   AnimationState &s = animationState;
-  const int32_t cx = Half(s.width);
-  const int32_t cy = Half(s.height);
+  const double cx = Half(s.width);
+  const double cy = Half(s.height);
+  // All four evaluations first, so they can overlap.
+  const double cos1 = std::cos(s.arm1.angle), sin1 = std::sin(s.arm1.angle);
+  const double cos2 = std::cos(s.arm2.angle), sin2 = std::sin(s.arm2.angle);
   Frame frame;
-  frame.from = Tip(s.arm1, cx, cy);
-  frame.to = Tip(s.arm2, cx, cy);
+  frame.from = Tip(cos1, sin1, s.arm1.radius, cx, cy);
+  frame.to = Tip(cos2, sin2, s.arm2.radius, cx, cy);
   Advance(s.arm1);
   Advance(s.arm2);
   s.hue = WrapHue(s.hue + s.hueStep);
-  frame.color = HueToColor(s.hue);
+  frame.color = WheelColor(s.hue);
   if (!Inside(frame.from) && !Inside(frame.to)) ++s.offscreenTicks;
   frame.clearAfter = s.offscreenTicks == RestartThreshold;
   if (frame.clearAfter) {
@@ -97,20 +119,4 @@ Frame AdvanceFrame() {
   return frame;
 }
 
-uint32_t HueToColor(int32_t hue) {
-  int32_t red, green, blue;
-  if (hue <= 255) {
-    red = 0, green = hue, blue = 255;
-  } else if (hue <= 510) {
-    red = 0, green = 255, blue = 510 - hue;
-  } else if (hue <= 765) {
-    red = hue - 510, green = 255, blue = 0;
-  } else if (hue <= 1020) {
-    red = 255, green = 1020 - hue, blue = 0;
-  } else if (hue <= 1275) {
-    red = 255, green = 0, blue = hue - 1020;
-  } else {
-    red = 1530 - hue, green = 0, blue = 255;
-  }
-  return Dim(red) | Dim(green) << 8 | Dim(blue) << 16;
-}
+uint32_t HueToColor(int32_t hue) { return WheelColor(hue); }
