@@ -32,7 +32,7 @@ qv_log() { printf '%s\n' "$*" >&2; }
 QV_PACKAGES=(
   cmake g++ make git
   libgtest-dev libbenchmark-dev
-  clang valgrind
+  clang libclang-rt-14-dev valgrind
   g++-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick

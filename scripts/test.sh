@@ -106,6 +106,8 @@ main() {
   if [ -d build/native ]; then
     hook bench-smoke bench/smoke.sh
     hook fuzz-smoke fuzz/smoke.sh
+    # The native unit tests once more, under valgrind's memcheck.
+    hook valgrind tests/valgrind.sh
   fi
 
   section "summary"
