@@ -2,8 +2,9 @@
 // host's SaverWindowProc through AnimationProc and DefaultSaverProc down to the
 // system's default handling, on a full-screen window of the simulated platform.
 // The figure includes the sim's own bookkeeping of every platform call (its
-// journal); the journal is emptied now and then with the clock stopped, so it
-// never grows without bound and its clearing is not counted.
+// journal, its DC and pen records); that bookkeeping is emptied now and then
+// with the clock stopped, so it never grows without bound and its clearing is
+// not counted.
 #include "host/host.h"
 #include "platform/sim/sim.h"
 #include "saver/animation_model.h"
@@ -66,6 +67,7 @@ void BM_SaverWindowTick(benchmark::State &state) {
     if ((++ticks & (TicksPerJournalClear - 1)) == 0) {
       state.PauseTiming();
       SimClearJournal();
+      SimForgetFinishedGdi();
       state.ResumeTiming();
     }
   }
