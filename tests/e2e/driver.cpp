@@ -386,6 +386,9 @@ HWND FindTopWindow(DWORD processId, const char *className, const char *title) {
 bool ReadWindow(HWND window, WindowFacts *facts) {
   memset(facts, 0, sizeof(*facts));
   if (!IsWindow(window)) return false;
+  // Visibility first: a window caught while it is being shown then never reads
+  // as visible with a style that still lacks WS_VISIBLE.
+  facts->visible = IsWindowVisible(window) != FALSE;
   GetClassNameA(window, facts->className, sizeof(facts->className));
   // For another process's window this reads the stored title; no WM_GETTEXT is sent.
   GetWindowTextA(window, facts->title, sizeof(facts->title));
@@ -395,7 +398,6 @@ bool ReadWindow(HWND window, WindowFacts *facts) {
   GetClientRect(window, &facts->clientRect);
   facts->parent = GetAncestor(window, GA_PARENT);
   facts->processId = WindowProcess(window);
-  facts->visible = IsWindowVisible(window) != FALSE;
   facts->topmost = (facts->exStyle & WS_EX_TOPMOST) != 0;
   return IsWindow(window) != FALSE;
 }
