@@ -68,13 +68,12 @@ struct RunRecord {
   bool ending = false;  // the input is used up: the run is being ended
   bool parentDestroyed = false;
   int endingAttempts = 0;
-  int verifierDepth = 0;
+  int gateDepth = 0;  // verifier calls through the close gate now running
   int verifierCalls = 0;
   bool everAccepted = false;
   BOOL lastAnswer = FALSE;
   bool answered = false;  // a verifier call has returned
   DWORD lastReturnTick = 0;
-  bool externalAsk = false;  // the verifier is asked by a message from outside, not by the gate
   bool faulted = false;
 };
 
@@ -162,12 +161,9 @@ void DestroyParent() {
   DestroyWindow(run.parent);
 }
 
-// Someone outside sends the saver its private verify message.
-void AskFromOutside() {
-  run.externalAsk = true;
-  SendMessageA(run.saver, SCRM_VERIFYPW, 0, 0);
-  run.externalAsk = false;
-}
+// Someone outside sends the saver its private verify message: the verifier is
+// asked without the close gate, and its answer closes nothing.
+void AskFromOutside() { SendMessageA(run.saver, SCRM_VERIFYPW, 0, 0); }
 
 // One action from the input. Nested actions (played while the verifier is up)
 // neither destroy the parent nor ask the verifier from outside.
@@ -260,24 +256,31 @@ void BehaveWhileUp(InputBytes &input) {
   if (whileUp != WhileUp::Nothing) SimPumpMessages();
 }
 
-// Asked through the close gate: never while already up, never within the quiet
-// period after the last answer (a last answer at the all-ones tick leaves none).
+// Asked through the close gate (which raises the dialog flag first): never while
+// another gate call is up, never within the quiet period after the last answer (a
+// last answer at the all-ones tick leaves none).
 void CheckGateCall() {
-  FUZZ_CHECK(run.verifierDepth == 0, "the verifier was asked again while it was up");
-  FUZZ_CHECK(hostState.checkingPassword, "the verifier was asked through the gate without the dialog flag");
+  FUZZ_CHECK(run.gateDepth == 0, "the verifier was asked again while it was up");
   if (!run.answered || run.lastReturnTick == NoPasswordCheckYet) return;
   const DWORD since = GetTickCount() - run.lastReturnTick;
   FUZZ_CHECK(since >= PasswordRecheckDelay, "the verifier was asked %u ms after it last returned", since);
 }
 
+void RecordGateAnswer(BOOL answer) {
+  run.answered = true;
+  run.lastAnswer = answer;
+  run.everAccepted = run.everAccepted || answer != 0;
+  run.lastReturnTick = GetTickCount();
+}
+
 BOOL WINAPI TestVerifier(HWND window) {
   InputBytes &input = *run.input;
-  const bool throughGate = !run.externalAsk;
   NoteWindow();
+  const bool throughGate = hostState.checkingPassword != 0;
   FUZZ_CHECK(window == run.saver, "the verifier was given %s, not the saver window", SimHex(window).c_str());
   FUZZ_CHECK(run.lockOn, "a verifier that was never loaded was asked");
   if (throughGate) CheckGateCall();
-  ++run.verifierDepth;
+  run.gateDepth += throughGate ? 1 : 0;
   ++run.verifierCalls;
   SimAdvanceClock(input.Byte());  // the user takes a moment to type
   BehaveWhileUp(input);
@@ -286,13 +289,8 @@ BOOL WINAPI TestVerifier(HWND window) {
     SimRaiseException(AccessViolation);
   }
   const BOOL answer = ChooseAnswer(input);
-  --run.verifierDepth;
-  if (throughGate) {
-    run.answered = true;
-    run.lastAnswer = answer;
-    run.everAccepted = run.everAccepted || answer != 0;
-    run.lastReturnTick = GetTickCount();
-  }
+  run.gateDepth -= throughGate ? 1 : 0;
+  if (throughGate) RecordGateAnswer(answer);
   return answer;
 }
 

@@ -11,7 +11,7 @@
 // Invariants: nothing crashes or hits undefined behaviour; the animation runs
 // the value as read and its timer interval follows the power-of-two rule; the
 // dialog shows the value when it lies in 1 to 10 and 5 otherwise, and its
-// value never leaves 1 to 10; OK stores exactly that value, Cancel leaves the
+// value never leaves 1 to 10; OK writes exactly that value, Cancel leaves the
 // file byte for byte as it was.
 #include "fuzz/fuzz_process.h"
 
@@ -21,6 +21,7 @@
 #include "saver/settings.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -129,17 +130,36 @@ void PlayDialogScript(HWND dialog) {
   SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-void RunDialogReader(const std::string &fileBefore) {
-  SimSetDialogScript(PlayDialogScript);
-  const int result = ShowConfigDialog(nullptr);
-  FUZZ_CHECK(result == (script.pressOk ? 1 : 0), "the dialog ended with %d", result);
-  if (!script.pressOk) {
-    FUZZ_CHECK(SimReadFile(SettingsFile) == fileBefore, "Cancel changed the settings file");
-    return;
-  }
+// OK hands the platform exactly the value shown, under the saver's names. Whether
+// the platform's rewrite of an arbitrary file reads back the same is the
+// platform's affair: its profile functions keep any line they do not understand,
+// so a file whose first kept line starts with the bytes FE FF is rewritten into
+// one that reads as UTF-16. A file that was empty must read back the value.
+void CheckWrite(const std::string &fileBefore) {
+  const std::vector<SimEvent> writes = SimJournalOf({SimEventKind::WriteProfileString});
+  FUZZ_CHECK(writes.size() == 1, "OK wrote %zu times", writes.size());
+  const SimEvent &write = writes[0];
+  FUZZ_CHECK(write.name == SettingsSection && write.text == SettingsKey && write.file == SettingsFile,
+             "OK wrote [%s] %s in %s", write.name.c_str(), write.text.c_str(), write.file.c_str());
+  FUZZ_CHECK(write.extra == std::to_string(RedrawSpeed), "OK wrote \"%s\", the dialog showed %d",
+             write.extra.c_str(), static_cast<int>(RedrawSpeed));
+  if (!fileBefore.empty()) return;
   const LONG stored = static_cast<LONG>(GetPrivateProfileIntA(SettingsSection, SettingsKey, -1, SettingsFile));
   FUZZ_CHECK(stored == RedrawSpeed, "OK stored %d, the dialog showed %d", static_cast<int>(stored),
              static_cast<int>(RedrawSpeed));
+}
+
+void RunDialogReader(const std::string &fileBefore) {
+  SimClearJournal();
+  SimSetDialogScript(PlayDialogScript);
+  const int result = ShowConfigDialog(nullptr);
+  FUZZ_CHECK(result == (script.pressOk ? 1 : 0), "the dialog ended with %d", result);
+  if (script.pressOk) {
+    CheckWrite(fileBefore);
+  } else {
+    FUZZ_CHECK(SimReadFile(SettingsFile) == fileBefore, "Cancel changed the settings file");
+    FUZZ_CHECK(SimCount(SimEventKind::WriteProfileString) == 0, "Cancel wrote the settings file");
+  }
 }
 
 }  // namespace
