@@ -9,8 +9,8 @@
 // - the window goes only after a close request that the rules allow: with the
 //   lock on, only once the verifier has accepted; with a verifier that always
 //   refuses, never; no sequence gets past the lock;
-// - the verifier is never asked while it is already up, nor within the quiet
-//   period after it last returned;
+// - through the close gate the verifier is never asked while it is already up,
+//   nor within the quiet period after it last returned;
 // - the saver-running flag is set exactly while the lock is on;
 // - the run ends cleanly when asked to, with exit code 0 (-1 after a fault the
 //   guard handled), and nothing leaks: every DC, pen, library and key released.
@@ -69,7 +69,6 @@ struct RunRecord {
   bool parentDestroyed = false;
   int endingAttempts = 0;
   int gateDepth = 0;  // verifier calls through the close gate now running
-  int verifierCalls = 0;
   bool everAccepted = false;
   BOOL lastAnswer = FALSE;
   bool answered = false;  // a verifier call has returned
@@ -78,7 +77,6 @@ struct RunRecord {
 };
 
 RunRecord run;
-
 
 // ---- Messages the saver meets ------------------------------------------------------------
 // The system's own creation, destruction and quit messages are left out: posted
@@ -207,6 +205,8 @@ void RunAction(InputBytes &input, bool nested) {
   }
 }
 
+// ---- The saver window -------------------------------------------------------------------------
+
 HWND OwnSaverWindow() {
   for (HWND window : SimWindows()) {
     const SimWindowInfo info = SimGetWindow(window);
@@ -281,7 +281,6 @@ BOOL WINAPI TestVerifier(HWND window) {
   FUZZ_CHECK(run.lockOn, "a verifier that was never loaded was asked");
   if (throughGate) CheckGateCall();
   run.gateDepth += throughGate ? 1 : 0;
-  ++run.verifierCalls;
   SimAdvanceClock(input.Byte());  // the user takes a moment to type
   BehaveWhileUp(input);
   if (Faults(input)) {
