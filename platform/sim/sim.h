@@ -79,7 +79,7 @@ void SimSetUnhandledExceptionVerdict(LONG verdict);     // default EXCEPTION_EXE
 // saver's window. Its procedure, when given, is called for messages sent to
 // it; messages posted to it never reach this process's queue (see
 // SimForeignPosts). Without a procedure it gets DefWindowProcA.
-struct SimWindowSpec {
+struct SimWindowShape {
   std::string className = "SimForeignWindow";
   std::string title;
   DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
@@ -89,7 +89,7 @@ struct SimWindowSpec {
   int height = 0;
   std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> proc;
 };
-HWND SimCreateForeignWindow(const SimWindowSpec &spec);
+HWND SimCreateForeignWindow(const SimWindowShape &shape);
 HWND SimCreatePreviewParent(int width, int height);  // a visible top-level window with that client size
 HWND SimCreateRunningSaver();  // another process's "WindowsScreenSaverClass" / "Screen Saver" popup
 std::vector<MSG> SimForeignPosts(HWND window);  // messages posted to a foreign window, in order

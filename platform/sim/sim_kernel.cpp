@@ -83,7 +83,7 @@ const char *StringResource(HINSTANCE instance, UINT id) {
 }
 
 // ---- wsprintfA ------------------------------------------------------------------
-struct Spec {
+struct FieldFormat {
   bool left = false;
   bool zero = false;
   bool alternate = false;
@@ -103,50 +103,50 @@ struct Output {
   }
 };
 
-const char *ReadSpec(const char *p, Spec *spec) {
+const char *ReadFieldFormat(const char *p, FieldFormat *field) {
   for (;; ++p) {
-    if (*p == '-') spec->left = true;
-    else if (*p == '0') spec->zero = true;
-    else if (*p == '#') spec->alternate = true;
+    if (*p == '-') field->left = true;
+    else if (*p == '0') field->zero = true;
+    else if (*p == '#') field->alternate = true;
     else break;
   }
-  for (; *p >= '0' && *p <= '9'; ++p) spec->width = spec->width * 10 + (*p - '0');
+  for (; *p >= '0' && *p <= '9'; ++p) field->width = field->width * 10 + (*p - '0');
   if (*p == '.') {
-    spec->precision = 0;
-    for (++p; *p >= '0' && *p <= '9'; ++p) spec->precision = spec->precision * 10 + (*p - '0');
+    field->precision = 0;
+    for (++p; *p >= '0' && *p <= '9'; ++p) field->precision = field->precision * 10 + (*p - '0');
   }
-  for (; *p == 'l' || *p == 'h' || *p == 'w'; ++p) spec->shortSize = *p == 'h';
+  for (; *p == 'l' || *p == 'h' || *p == 'w'; ++p) field->shortSize = *p == 'h';
   return p;
 }
 
-void PutField(Output *out, const Spec &spec, const char *prefix, const char *body, int bodyLength) {
+void PutField(Output *out, const FieldFormat &field, const char *prefix, const char *body, int bodyLength) {
   const int prefixLength = static_cast<int>(std::strlen(prefix));
-  const int zeros = spec.precision > bodyLength ? spec.precision - bodyLength : 0;
-  const int padding = spec.width - prefixLength - zeros - bodyLength;
-  const bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-  if (!spec.left && !zeroPad) out->Pad(padding, ' ');
+  const int zeros = field.precision > bodyLength ? field.precision - bodyLength : 0;
+  const int padding = field.width - prefixLength - zeros - bodyLength;
+  const bool zeroPad = field.zero && !field.left && field.precision < 0;
+  if (!field.left && !zeroPad) out->Pad(padding, ' ');
   for (int i = 0; i < prefixLength; ++i) out->Put(prefix[i]);
   out->Pad(zeros + (zeroPad ? padding : 0), '0');
   for (int i = 0; i < bodyLength; ++i) out->Put(body[i]);
-  if (spec.left) out->Pad(padding, ' ');
+  if (field.left) out->Pad(padding, ' ');
 }
 
-void PutNumber(Output *out, const Spec &spec, char conversion, va_list *args) {
+void PutNumber(Output *out, const FieldFormat &field, char conversion, va_list *args) {
   char digits[16];
   const char *prefix = "";
   uint32_t magnitude = 0;
   if (conversion == 'd' || conversion == 'i') {
     int32_t value = va_arg(*args, int32_t);
-    if (spec.shortSize) value = static_cast<int16_t>(value);
+    if (field.shortSize) value = static_cast<int16_t>(value);
     if (value < 0) prefix = "-";
     magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   } else {
     magnitude = va_arg(*args, uint32_t);
-    if (spec.shortSize) magnitude = static_cast<uint16_t>(magnitude);
+    if (field.shortSize) magnitude = static_cast<uint16_t>(magnitude);
   }
   const unsigned base = conversion == 'x' || conversion == 'X' ? 16 : 10;
   const char *alphabet = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-  if (base == 16 && spec.alternate && magnitude != 0) prefix = conversion == 'X' ? "0X" : "0x";
+  if (base == 16 && field.alternate && magnitude != 0) prefix = conversion == 'X' ? "0X" : "0x";
   int length = 0;
   char reversed[16];
   do {
@@ -154,14 +154,14 @@ void PutNumber(Output *out, const Spec &spec, char conversion, va_list *args) {
     magnitude /= base;
   } while (magnitude != 0);
   for (int i = 0; i < length; ++i) digits[i] = reversed[length - 1 - i];
-  PutField(out, spec, prefix, digits, length);
+  PutField(out, field, prefix, digits, length);
 }
 
-void PutString(Output *out, const Spec &spec, const char *text) {
+void PutString(Output *out, const FieldFormat &field, const char *text) {
   if (text == nullptr) text = "(null)";
   int length = static_cast<int>(strnlen(text, WsprintfLimit));
-  if (spec.precision >= 0 && spec.precision < length) length = spec.precision;
-  Spec plain = spec;
+  if (field.precision >= 0 && field.precision < length) length = field.precision;
+  FieldFormat plain = field;
   plain.precision = -1;
   plain.zero = false;
   PutField(out, plain, "", text, length);
@@ -348,23 +348,23 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
       out.Put(*p);
       continue;
     }
-    Spec spec;
-    p = ReadSpec(p + 1, &spec);
+    FieldFormat field;
+    p = ReadFieldFormat(p + 1, &field);
     switch (*p) {
       case 'd':
       case 'i':
       case 'u':
       case 'x':
       case 'X':
-        PutNumber(&out, spec, *p, &args);
+        PutNumber(&out, field, *p, &args);
         break;
       case 'c': {
         const char c = static_cast<char>(va_arg(args, int));
-        PutField(&out, spec, "", &c, 1);
+        PutField(&out, field, "", &c, 1);
         break;
       }
       case 's':
-        PutString(&out, spec, va_arg(args, const char *));
+        PutString(&out, field, va_arg(args, const char *));
         break;
       case '\0':
         --p;

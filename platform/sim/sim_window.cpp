@@ -504,40 +504,40 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor) {
 }
 
 // ---- Test controls ------------------------------------------------------------------------
-HWND SimCreateForeignWindow(const SimWindowSpec &spec) {
-  if (spec.parent != nullptr && LiveWindow(spec.parent) == nullptr) throw SimError("foreign window: parent names no window");
-  if ((spec.style & WS_CHILD) && spec.parent == nullptr) throw SimError("foreign window: a child needs a parent");
+HWND SimCreateForeignWindow(const SimWindowShape &shape) {
+  if (shape.parent != nullptr && LiveWindow(shape.parent) == nullptr) throw SimError("foreign window: parent names no window");
+  if ((shape.style & WS_CHILD) && shape.parent == nullptr) throw SimError("foreign window: a child needs a parent");
   Window record;
-  record.className = spec.className;
-  record.title = spec.title;
-  record.style = spec.style;
-  record.exStyle = spec.exStyle;
-  record.width = std::max(spec.width, 0);
-  record.height = std::max(spec.height, 0);
-  (spec.style & WS_CHILD ? record.parent : record.owner) = Raw(spec.parent);
+  record.className = shape.className;
+  record.title = shape.title;
+  record.style = shape.style;
+  record.exStyle = shape.exStyle;
+  record.width = std::max(shape.width, 0);
+  record.height = std::max(shape.height, 0);
+  (shape.style & WS_CHILD ? record.parent : record.owner) = Raw(shape.parent);
   record.foreign = true;
-  record.testProc = spec.proc;
+  record.testProc = shape.proc;
   return CreateWindowRecord(record);
 }
 
 HWND SimCreatePreviewParent(int width, int height) {
-  SimWindowSpec spec;
-  spec.className = "SimPreviewParent";
-  spec.title = "Display Properties";
-  spec.width = width;
-  spec.height = height;
-  return SimCreateForeignWindow(spec);
+  SimWindowShape shape;
+  shape.className = "SimPreviewParent";
+  shape.title = "Display Properties";
+  shape.width = width;
+  shape.height = height;
+  return SimCreateForeignWindow(shape);
 }
 
 HWND SimCreateRunningSaver() {
-  SimWindowSpec spec;
-  spec.className = "WindowsScreenSaverClass";
-  spec.title = "Screen Saver";
-  spec.style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-  spec.exStyle = WS_EX_TOPMOST;
-  spec.width = W().screen.right - W().screen.left;
-  spec.height = W().screen.bottom - W().screen.top;
-  return SimCreateForeignWindow(spec);
+  SimWindowShape shape;
+  shape.className = "WindowsScreenSaverClass";
+  shape.title = "Screen Saver";
+  shape.style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+  shape.exStyle = WS_EX_TOPMOST;
+  shape.width = W().screen.right - W().screen.left;
+  shape.height = W().screen.bottom - W().screen.top;
+  return SimCreateForeignWindow(shape);
 }
 
 std::vector<MSG> SimForeignPosts(HWND window) {

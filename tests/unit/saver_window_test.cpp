@@ -249,15 +249,15 @@ INSTANTIATE_TEST_SUITE_P(Others, OtherWindowTest, ::testing::ValuesIn(OtherWindo
 TEST_P(OtherWindowTest, StartsOnlyWhenNoFullScreenSaverRuns) {
   const OtherWindowCase &c = GetParam();
   UseWin9xWithPassword();
-  SimWindowSpec spec;
-  spec.className = c.className;
-  spec.title = c.title;
-  spec.style = WS_POPUP | WS_VISIBLE;
+  SimWindowShape shape;
+  shape.className = c.className;
+  shape.title = c.title;
+  shape.style = WS_POPUP | WS_VISIBLE;
   if (c.child) {
-    spec.style = WS_CHILD | WS_VISIBLE;
-    spec.parent = SimCreatePreviewParent(PreviewWidth, PreviewHeight);
+    shape.style = WS_CHILD | WS_VISIBLE;
+    shape.parent = SimCreatePreviewParent(PreviewWidth, PreviewHeight);
   }
-  const HWND other = SimCreateForeignWindow(spec);
+  const HWND other = SimCreateForeignWindow(shape);
 
   EXPECT_EQ(RunSaver(Mode::Save), 0);
 

@@ -74,7 +74,7 @@ class StartupTest : public SimTest {
     if (platform != Platform::NT) SimSetPlatformId(VER_PLATFORM_WIN32_WINDOWS);
     SimFailGetVersionEx(platform == Platform::Win9xVersionFails);
     existing = SimCreatePreviewParent(160, 120);
-    foreground = SimCreateForeignWindow(SimWindowSpec{});
+    foreground = SimCreateForeignWindow(SimWindowShape{});
     SimSetForeground(foreground);
     SimInstallLibrary(PasswordChangeLibrary, {{PasswordChangeEntry, PasswordChangeEntryProc()}});
     SimSetDialogScript([](HWND dialog) { PressDialogButton(dialog, IDC_CONFIG_OK); });
