@@ -1,9 +1,5 @@
 #include "fuzz/fuzz_process.h"
 
-#include "saver/animation_model.h"
-#include "saver/animation_proc.h"
-#include "saver/settings.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,17 +12,6 @@ namespace {
 constexpr size_t JournalTailEvents = 60;
 
 }  // namespace
-
-void FreshProcess() {
-  SimReset();
-  hostState = HostState{};
-  inputMethodState = {};
-  animationState = {};
-  saverRandom = {};
-  saverSettings = {};
-  RedrawSpeed = DefaultRedrawSpeed;
-  animationWindowState = {};
-}
 
 void FuzzFailure(const char *format, ...) {
   std::fprintf(stderr, "\n==== invariant failed: ");

@@ -5,13 +5,10 @@
 
 #include "host/host.h"
 #include "platform/sim/sim.h"
+#include "tests/fresh_process.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// A new simulated platform, and every process-wide record of the program back
-// at its initial value: one input is one process.
-void FreshProcess();
 
 // Prints the failed invariant and the end of the platform's journal, then aborts.
 [[noreturn]] void FuzzFailure(const char *format, ...) __attribute__((format(printf, 1, 2)));

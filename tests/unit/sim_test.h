@@ -3,26 +3,13 @@
 // check when the test is done.
 #pragma once
 
-#include "host/host.h"
-#include "platform/sim/sim.h"
-#include "saver/animation_model.h"
-#include "saver/animation_proc.h"
-#include "saver/settings.h"
+#include "tests/fresh_process.h"
 
 #include <gtest/gtest.h>
 
 class SimTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SimReset();
-    hostState = HostState{};
-    inputMethodState = {};
-    animationState = {};
-    saverRandom = {};
-    saverSettings = {};
-    RedrawSpeed = DefaultRedrawSpeed;
-    animationWindowState = {};
-  }
+  void SetUp() override { FreshProcess(); }
 
   void TearDown() override { EXPECT_EQ(SimLeakReport(), "") << "journal:\n" << SimJournalText(); }
 };
