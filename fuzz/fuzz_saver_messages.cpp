@@ -140,6 +140,12 @@ Message PickMessage(InputBytes &input) {
 
 // ---- Actions -----------------------------------------------------------------------------
 
+// A coordinate moved by a small step; at the ends of the range it wraps, as the
+// input may have put the cursor anywhere.
+LONG Moved(LONG coordinate, int step) {
+  return static_cast<LONG>(static_cast<uint32_t>(coordinate) + static_cast<uint32_t>(step));
+}
+
 void MoveCursor(InputBytes &input) {
   POINT now;
   GetCursorPos(&now);
@@ -150,7 +156,7 @@ void MoveCursor(InputBytes &input) {
   }
   const int dx = static_cast<int8_t>(input.Byte()) >> (kind * 2);
   const int dy = static_cast<int8_t>(input.Byte()) >> (kind * 2);
-  SimSetCursorPos(now.x + dx, now.y + dy);
+  SimSetCursorPos(Moved(now.x, dx), Moved(now.y, dy));
 }
 
 void DestroyParent() {
