@@ -28,6 +28,16 @@ NICE=${QV_FUZZ_NICE:-10}
 # catches a target that stops making progress at all.
 INPUT_TIMEOUT=25
 
+# The longest input per target. A settings value is read from at most 30 characters and a
+# message sequence covers every state long before a thousand bytes; longer inputs only
+# slow each execution down.
+max_len_of() {
+  case "$1" in
+    fuzz_settings_file|fuzz_saver_messages) echo 1024 ;;
+    *) echo 4096 ;;
+  esac
+}
+
 smoke=0
 targets=()
 for argument in "$@"; do
@@ -89,6 +99,7 @@ run_target() {
   fi
   mkdir -p "$work" "$findings"
   [ -f "$dict" ] && extra+=(-dict="$dict")
+  extra+=(-max_len="$(max_len_of "$target")")
   echo "== $target (${limits[*]})"
   nice -n "$NICE" "$binary" "${limits[@]}" "${extra[@]}" -timeout="$INPUT_TIMEOUT" -print_final_stats=1 \
     -artifact_prefix="$findings/$target-" "$work" "$seeds" >"$log" 2>&1 || status=$?
