@@ -4,6 +4,8 @@
 #   - the floor: bench/floor/floor.cpp, a Win32 program that only sets a timer at the
 #     same interval and draws one fixed line per tick with a fresh pen, under Wine;
 #   - a native peer: the qix hack of the xscreensaver-data-extra package.
+# Beside them runs the same figure as the native X11 program (x11/quorvane), on the root
+# window like qix, at speeds 5 and 1.
 # For each program and speed it samples the CPU time of every process involved (the
 # program, wineserver, Xvfb) over a steady window, alternating the programs, and prints
 # the medians, the ratios, the time to the first line, the saver's peak memory, its
@@ -30,6 +32,7 @@ BUILD=build/windows
 SAVER=$BUILD/quorvane.scr
 FLOOR=$BUILD/bench/floor/floor.exe
 FIRST_LINE=$BUILD/bench/floor/first_line.exe
+X11_PROGRAM=build/native/x11/quorvane
 QIX=/usr/libexec/xscreensaver/qix
 [ -x "$QIX" ] || QIX=/usr/lib/xscreensaver/qix
 CLOCK_TICKS=$(getconf CLK_TCK)
@@ -40,15 +43,15 @@ qv_install_deps >&2
 if [ ! -x "$QIX" ] && [ "$(id -u)" -eq 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends xscreensaver-data-extra >&2 ||
     qv_log "qix is not available; its column stays empty"
-  [ -x "$QIX" ] || QIX=/usr/libexec/xscreensaver/qix
+  [ -x "$QIX" ] || X11_PROGRAM=build/native/x11/quorvane
+QIX=/usr/libexec/xscreensaver/qix
 fi
 quietly() { local log; log=$(mktemp); "$@" >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; return 1; }; rm -f "$log"; }
 quietly cmake --preset windows
 quietly cmake --build --preset windows
-if [ ! -x build/native/qv_bench ]; then
-  quietly cmake --preset native
-  quietly cmake --build --preset native --target qv_bench
-fi
+quietly cmake --preset native
+quietly cmake --build --preset native --target quorvane
+[ -x build/native/qv_bench ] || quietly cmake --build --preset native --target qv_bench
 
 qv_start_xvfb
 XVFB_PID=$QV_XVFB_PID
@@ -86,6 +89,7 @@ start_program() {  # start_program NAME SPEED; sets PROGRAM_PID
     quorvane) set_speed "$2"; wine "$SAVER" /s >/dev/null 2>&1 & ;;
     floor) wine "$FLOOR" "$(interval_of_speed "$2")" >/dev/null 2>&1 & ;;
     qix) "$QIX" -root >/dev/null 2>&1 & ;;
+    x11) "$X11_PROGRAM" --root --speed "$2" >/dev/null 2>&1 & ;;
   esac
   PROGRAM_PID=$!
 }
@@ -108,7 +112,8 @@ sample() {
   p1=$(cpu_ticks "$PROGRAM_PID"); w1=$(cpu_ticks "$WINESERVER_PID"); x1=$(cpu_ticks "$XVFB_PID")
   rss=$(peak_rss_kib "$PROGRAM_PID")
   stop_program "$PROGRAM_PID"
-  if [ "$name" = qix ]; then w1=$w0; fi  # qix talks to X directly; wineserver idles
+  # The native programs talk to X directly; wineserver idles.
+  if [ "$name" = qix ] || [ "$name" = x11 ]; then w1=$w0; fi
   echo "$name $speed $((p1 - p0)) $((w1 - w0)) $((x1 - x0)) $rss" >>"$RESULTS"
 }
 
@@ -129,7 +134,7 @@ first_line_ms() {  # first_line_ms COMMAND...: prints the milliseconds to the fi
 qv_temp_dir
 RESULTS=$QV_TEMP_DIR/results
 : >"$RESULTS"
-PROGRAMS=(quorvane floor)
+PROGRAMS=(quorvane floor x11)
 [ -x "$QIX" ] && PROGRAMS+=(qix)
 
 # A first Wine program brings up the prefix's own services; keep that out of every figure.
@@ -179,6 +184,7 @@ printf '|%s|\n' "------------------------|-------|-----------|--------------|---
 for speed in 5 1; do
   for name in "${PROGRAMS[@]}"; do
     label=$name; [ "$name" = qix ] && label="qix (native peer)"; [ "$name" = floor ] && label="floor (Win32 minimum)"
+    [ "$name" = x11 ] && label="quorvane X11 (native)"
     speed_label=$speed; [ "$name" = qix ] && speed_label="own"
     t=$(total "$name" "$speed")
     printf '| %-22s | %-5s | %-9s | %-12s | %-9s | %-9s | %-11s |\n' "$label" "$speed_label" \
@@ -189,6 +195,7 @@ echo
 for speed in 5 1; do
   q=$(total quorvane "$speed"); f=$(total floor "$speed"); x=$(total qix "$speed")
   echo "speed $speed: quorvane/floor $(ratio "$q" "$f") (target <= 1.15), quorvane/qix $(ratio "$q" "$x") (target <= 0.6)"
+  echo "speed $speed: quorvane X11/qix $(ratio "$(total x11 "$speed")" "$x") (target <= 0.3)"
 done
 fs=$(printf '%s\n' "${FIRST_SAVER[@]}" | grep -E '^[0-9]+$' | median)
 ff=$(printf '%s\n' "${FIRST_FLOOR[@]}" | grep -E '^[0-9]+$' | median)

@@ -4,6 +4,8 @@
 
 #include "host/host_api.h"
 
+#include <imm.h>  // HIMC only; the library itself is looked up at run time
+
 // Start-up and command line.
 [[noreturn]] void SaverStartup();
 const char *CommandTail(const char *commandLine);

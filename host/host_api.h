@@ -2,7 +2,7 @@
 // verify message and the default message handling at the end of every chain.
 #pragma once
 
-#include "platform/win32.h"
+#include <windows.h>
 
 // Asks the saver window to run the password check (answered by DefaultSaverProc).
 constexpr UINT SCRM_VERIFYPW = WM_APP;

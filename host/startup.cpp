@@ -85,14 +85,12 @@ bool ReportsWin9x() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { SaverStartup(); }
 
-#ifdef _WIN32
 // The program's own start-up, in place of the C run-time's: nothing here needs
 // the run-time initialised (no constructors, no stdio, no heap), and the run-time's
 // exit processing is never run anyway, since the saver ends with ExitProcess.
 extern "C" void QuorvaneStartup() {
   WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT);
 }
-#endif
 
 void SaverStartup() {
   const char *tail = CommandTail(GetCommandLineA());

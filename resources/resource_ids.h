@@ -1,5 +1,4 @@
-// Resource ids and texts, shared by the .rc file and the simulated platform's
-// LoadStringA, so both builds load the same strings.
+// Resource ids and texts, shared by the .rc file and the code.
 #pragma once
 
 #define IDS_SAVER_NAME 1

@@ -1,7 +1,7 @@
 // The animation window procedure's process-wide values.
 #pragma once
 
-#include "platform/win32.h"
+#include <windows.h>
 
 constexpr UINT_PTR AnimationTimerId = 1;
 

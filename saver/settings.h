@@ -1,7 +1,7 @@
 // The one setting, the redraw speed, in a private settings file.
 #pragma once
 
-#include "platform/win32.h"
+#include <windows.h>
 
 struct SaverSettings {
   char sectionName[40];

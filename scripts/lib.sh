@@ -1,5 +1,7 @@
 # Shared by scripts/test.sh, scripts/demo.sh and tests/e2e/run.sh; source it, don't run it.
 #
+#   qv_choose_wine         sets QV_WINE, the Wine that runs our Windows programs here, and
+#                          QV_WIN_PRESET / QV_WIN_BUILD, the build those programs come from
 #   qv_install_deps        install what the build and the tests need (root, Debian 12),
 #                          skipping every package that is already there
 #   qv_start_xvfb          start Xvfb on a free display; sets DISPLAY and QV_XVFB_PID
@@ -31,11 +33,11 @@ qv_log() { printf '%s\n' "$*" >&2; }
 
 QV_PACKAGES=(
   cmake g++ make git
-  libgtest-dev libbenchmark-dev
-  clang libclang-rt-14-dev valgrind
-  g++-mingw-w64-i686
+  googletest libgtest-dev libbenchmark-dev libx11-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick
+  xscreensaver xscreensaver-data
 )
 
 qv_package_installed() {
@@ -189,7 +191,22 @@ Windows Registry Editor Version 5.00
 EOF
 }
 
+# A kernel without 32-bit support runs no 32-bit Wine: there the 64-bit build of the same
+# sources (preset win64) runs under the 64-bit Wine loader; elsewhere the real 32-bit
+# program runs under wine.
+qv_choose_wine() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    QV_WINE=wine QV_WIN_PRESET=windows
+  else
+    QV_WINE=/usr/lib/wine/wine64 QV_WIN_PRESET=win64
+    export WINELOADER=$QV_WINE
+  fi
+  QV_WIN_BUILD="$QV_ROOT/build/$QV_WIN_PRESET"
+  export QV_WINE QV_WIN_PRESET QV_WIN_BUILD
+}
+
 qv_wine_env() {
+  qv_choose_wine
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES=${QV_WINEDLLOVERRIDES:-"mscoree,mshtml="}
 }
@@ -202,12 +219,12 @@ qv_make_prefix() {
   QV_STARTED_PREFIXES+=("$dir")
   export WINEPREFIX="$dir"
   qv_wine_env
-  if ! timeout "$QV_WINEBOOT_TIMEOUT" wineboot -i >"$dir.boot.log" 2>&1; then
+  if ! timeout "$QV_WINEBOOT_TIMEOUT" "$QV_WINE" wineboot -i >"$dir.boot.log" 2>&1; then
     qv_log "wineboot failed in $dir:"; tail -n 20 "$dir.boot.log" >&2
     return 1
   fi
   qv_prefix_settings >"$dir.settings.reg"
-  if ! timeout 60 wine reg import "$(winepath -w "$dir.settings.reg" 2>/dev/null)" \
+  if ! timeout 60 "$QV_WINE" reg import "$(qv_windows_path "$dir.settings.reg")" \
       >>"$dir.boot.log" 2>&1; then
     qv_log "could not import the test settings into $dir:"; tail -n 20 "$dir.boot.log" >&2
     return 1

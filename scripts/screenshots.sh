@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Makes the README's pictures from the real program under Wine, on a private Xvfb display
-# with a fresh Wine prefix:
+# Makes the README's pictures from the real programs, on a private Xvfb display; the
+# Windows program's under Wine with a fresh Wine prefix:
 #
 #   docs/config-dialog.png   the configuration dialog ("/c"), as it opens
 #   docs/saver.png           the full-screen saver ("/s"), a few seconds after it starts
+#   docs/x11.png             the native X11 program on the root window, likewise
 #
+# scripts/screenshots.sh        all three
+# scripts/screenshots.sh x11    only docs/x11.png, without Wine
 # QV_SCR=<path>   use an already built saver instead of building one
 set -euo pipefail
 
@@ -22,6 +25,9 @@ PAINT_TIMEOUT=15   # seconds for the window to be painted
 EXIT_TIMEOUT=10    # seconds for the program to end once asked
 DIALOG_PICTURE="$QV_ROOT/docs/config-dialog.png"
 SAVER_PICTURE="$QV_ROOT/docs/saver.png"
+X11_PICTURE="$QV_ROOT/docs/x11.png"
+X11_PROGRAM="$QV_ROOT/build/native/x11/quorvane"
+ONLY=${1:-all}
 REST_POINT=(790 590)        # where the pointer waits, away from the dialog
 DIALOG_REST_POINT=(240 115)  # a blank spot below "Cancel", in the dialog's own pixels
 SAVER_END_MOVE=(-20 -20)
@@ -157,12 +163,32 @@ picture_saver() {
   end_program "$pid"
 }
 
-build_saver
-install_wine_fonts
+build_x11_program() {
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target quorvane
+}
+
+# The X11 program as XScreenSaver runs it when no window is handed over: on the root window.
+picture_x11() {
+  local pid shot="$QV_TEMP_DIR/x11.png"
+  "$X11_PROGRAM" --root &
+  pid=$!
+  qv_poll "$PAINT_TIMEOUT" capture_root_with_colour "$shot" || { echo "Nothing was drawn."; kill "$pid"; return 1; }
+  richest_of_saver_frames "$shot"
+  store_picture "$shot" "$X11_PICTURE"
+  kill "$pid"
+  end_program "$pid"
+}
+
+if [ "$ONLY" != x11 ]; then build_saver; install_wine_fonts; fi
+build_x11_program
 qv_start_xvfb
-qv_make_prefix
-add_marlett_to_prefix
 qv_temp_dir
-xdotool mousemove "${REST_POINT[@]}"
-picture_dialog
-picture_saver
+if [ "$ONLY" != x11 ]; then
+  qv_make_prefix
+  add_marlett_to_prefix
+  xdotool mousemove "${REST_POINT[@]}"
+  picture_dialog
+  picture_saver
+fi
+picture_x11

@@ -1,0 +1,86 @@
+// What the Win32 test programs share: polling, a script thread beside a modal loop,
+// and the few facts about this process's windows and files that several tests read.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+// Calls `condition` until it holds or `ms` have passed, handling this thread's
+// messages meanwhile.
+template <typename Condition>
+bool PollUntil(Condition condition, DWORD ms = 5000) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start >= ms) return condition();
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    Sleep(5);
+  }
+  return true;
+}
+
+// Runs `modal` on this thread (a dialog, a message loop) while `script` drives it from
+// a second thread; returns what `modal` returned.
+template <typename Modal, typename Script>
+auto WhileRunning(Modal modal, Script script) {
+  const DWORD owner = GetCurrentThreadId();
+  std::thread driver([&] { script(owner); });
+  const auto result = modal();
+  driver.join();
+  return result;
+}
+
+struct WindowSearch {
+  const char *className, *title;
+  HWND found;
+};
+
+inline BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
+  auto *s = reinterpret_cast<WindowSearch *>(data);
+  char name[64] = "", text[64] = "";
+  GetClassNameA(window, name, sizeof name);
+  GetWindowTextA(window, text, sizeof text);
+  if (!IsWindowVisible(window) || strcmp(name, s->className) || (s->title && strcmp(text, s->title))) return TRUE;
+  s->found = window;
+  return FALSE;
+}
+
+// The first visible top-level window of `thread` with that class and (unless null) title.
+inline HWND ThreadWindow(DWORD thread, const char *className, const char *title = nullptr) {
+  WindowSearch search = {className, title, nullptr};
+  EnumThreadWindows(thread, MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+inline HWND WaitForThreadWindow(DWORD thread, const char *className, const char *title = nullptr) {
+  HWND window = nullptr;
+  PollUntil([&] { return (window = ThreadWindow(thread, className, title)) != nullptr; });
+  return window;
+}
+
+// The settings file as the profile functions place a bare file name.
+inline std::string SettingsPath() {
+  char path[MAX_PATH];
+  GetWindowsDirectoryA(path, MAX_PATH);
+  return std::string(path) + "\\googoo.goo";
+}
+
+inline std::string ReadFileText(const std::string &path) {
+  std::string text;
+  if (FILE *file = fopen(path.c_str(), "rb")) {
+    char buffer[256];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    fclose(file);
+  }
+  return text;
+}
+
+inline void WriteFileText(const std::string &path, const std::string &text) {
+  FILE *file = fopen(path.c_str(), "wb");
+  fwrite(text.data(), 1, text.size(), file);
+  fclose(file);
+}

@@ -1,0 +1,15 @@
+// Stands in for the system's network-provider library: PwdChangePasswordA appends
+// "change <provider> <owner> <reserved> <reserved>" to QV_DOUBLE_LOG.
+#include <windows.h>
+
+#include <stdio.h>
+
+extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND owner, DWORD reserved1, DWORD reserved2) {
+  char path[MAX_PATH];
+  if (!GetEnvironmentVariableA("QV_DOUBLE_LOG", path, MAX_PATH)) return 0;
+  if (FILE *log = fopen(path, "a")) {
+    fprintf(log, "change %s %lu %lu %lu\n", provider, (unsigned long)(UINT_PTR)owner, reserved1, reserved2);
+    fclose(log);
+  }
+  return 0;
+}
