@@ -1,0 +1,2 @@
+#include "tests/win32/harness.h"
+TEST(Stub, window) {}
