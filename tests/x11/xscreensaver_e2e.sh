@@ -6,7 +6,7 @@ DIR=$(mktemp -d) PIDS=()
 trap 'for pid in "${PIDS[@]}"; do kill "$pid" || true; wait "$pid" || true; done 2>/dev/null; rm -rf -- "$DIR"' EXIT
 poll() {  # poll COMMAND...: until it succeeds, for at most 20 s
   local deadline=$((SECONDS + 20))
-  until "$@"; do [ "$SECONDS" -lt "$deadline" ] || { echo "FAILED waiting for: $*"; exit 1; }; sleep 0.1; done
+  until "$@"; do [ "$SECONDS" -lt "$deadline" ] || { echo "FAILED waiting for: $*"; cat "$DIR/daemon.log"; exit 1; }; sleep 0.1; done
 }
 # The daemon launches nothing while it runs as root: as root, it runs as nobody.
 AS_USER=(); [ "$(id -u)" -ne 0 ] || AS_USER=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
@@ -26,7 +26,7 @@ install -m 755 "$1" "$DIR/quorvane"
 printf 'mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nprograms: %s --root\n' \
   "$DIR/quorvane" >"$DIR/.xscreensaver"
 chmod 755 "$DIR" && [ "$(id -u)" -ne 0 ] || chown -R nobody:nogroup "$DIR"
-as_user xscreensaver -no-splash >/dev/null 2>&1 & PIDS=($! "${PIDS[@]}")
+as_user xscreensaver -no-splash >"$DIR/daemon.log" 2>&1 & PIDS=($! "${PIDS[@]}")
 poll as_user xscreensaver-command -activate
 poll running && poll shows_colour
 as_user xscreensaver-command -deactivate && poll eval '! running'
