@@ -28,7 +28,8 @@ RUNS=${QV_MEASURE_RUNS:-5}
 WARMUP=1.5
 if [ "$SMOKE" = 1 ]; then WINDOW=${QV_MEASURE_SECONDS:-2}; RUNS=1; WARMUP=1; fi
 
-BUILD=build/windows
+qv_choose_wine  # the 32-bit build where the machine runs 32-bit code, else the 64-bit one
+BUILD=$QV_WIN_BUILD
 SAVER=$BUILD/quorvane.scr
 FLOOR=$BUILD/bench/floor/floor.exe
 FIRST_LINE=$BUILD/bench/floor/first_line.exe
@@ -47,8 +48,8 @@ if [ ! -x "$QIX" ] && [ "$(id -u)" -eq 0 ]; then
 QIX=/usr/libexec/xscreensaver/qix
 fi
 quietly() { local log; log=$(mktemp); "$@" >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; return 1; }; rm -f "$log"; }
-quietly cmake --preset windows
-quietly cmake --build --preset windows
+quietly cmake --preset "$QV_WIN_PRESET"
+quietly cmake --build --preset "$QV_WIN_PRESET"
 quietly cmake --preset native
 quietly cmake --build --preset native --target quorvane
 [ -x build/native/qv_bench ] || quietly cmake --build --preset native --target qv_bench
@@ -86,8 +87,8 @@ interval_of_speed() { awk -v s="$1" 'BEGIN { printf "%d", int(int(2 ^ s) * 1.562
 
 start_program() {  # start_program NAME SPEED; sets PROGRAM_PID
   case "$1" in
-    quorvane) set_speed "$2"; wine "$SAVER" /s >/dev/null 2>&1 & ;;
-    floor) wine "$FLOOR" "$(interval_of_speed "$2")" >/dev/null 2>&1 & ;;
+    quorvane) set_speed "$2"; "$QV_WINE" "$SAVER" /s >/dev/null 2>&1 & ;;
+    floor) "$QV_WINE" "$FLOOR" "$(interval_of_speed "$2")" >/dev/null 2>&1 & ;;
     qix) "$QIX" -root >/dev/null 2>&1 & ;;
     x11) "$X11_PROGRAM" --root --speed "$2" >/dev/null 2>&1 & ;;
   esac
@@ -120,7 +121,7 @@ sample() {
 first_line_ms() {  # first_line_ms COMMAND...: prints the milliseconds to the first lit pixel
   local out pid
   out=$(mktemp)
-  wine "$FIRST_LINE" 20000 "$@" >"$out" 2>/dev/null &
+  "$QV_WINE" "$FIRST_LINE" 20000 "$@" >"$out" 2>/dev/null &
   pid=$!
   qv_poll 30 grep -q first-line-ms "$out" || true
   tr -d '\r' <"$out" | awk '/first-line-ms/ { print $2 }'
@@ -177,7 +178,7 @@ percent() { awk -v a="$1" -v w="$WINDOW" 'BEGIN { if (a == "n/a") print "n/a"; e
 
 echo
 echo "Quorvane measurement, $(date -u +%Y-%m-%d), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "Wine $(wine --version 2>/dev/null), Xvfb $QV_SCREEN_GEOMETRY; medians of $RUNS alternating runs of ${WINDOW} s"
+echo "Wine $("$QV_WINE" --version 2>/dev/null) ($QV_WIN_PRESET build), Xvfb $QV_SCREEN_GEOMETRY; medians of $RUNS alternating runs of ${WINDOW} s"
 echo
 printf '| %-22s | %-5s | %-9s | %-10s | %-9s | %-9s | %-10s |\n' program speed "program s" "wineserver s" "Xvfb s" "total s" "% of a core"
 printf '|%s|\n' "------------------------|-------|-----------|--------------|-----------|-----------|-------------"

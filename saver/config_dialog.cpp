@@ -4,6 +4,9 @@
 
 namespace {
 
+const char SaveFailedText[] = "The redraw speed could not be saved.\n\n";
+constexpr DWORD ReasonSize = 256;
+
 // Keeps the edited speed inside the scroll bar's range and shows it there.
 BOOL ShowClampedSpeed(HWND scrollBar) {
   if (RedrawSpeed <= MinRedrawSpeed) RedrawSpeed = MinRedrawSpeed;
@@ -51,13 +54,30 @@ BOOL ApplyScroll(HWND scrollBar, WORD code, WORD thumbPosition) {
   return ShowClampedSpeed(scrollBar);
 }
 
+// A user who may not write the settings file must learn that the speed was lost,
+// and keeps the dialog to try again or cancel.
+void ReportSaveFailure(HWND dialog, DWORD error) {
+  char reason[ReasonSize];
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                      ReasonSize, nullptr)) {
+    reason[0] = '\0';
+  }
+  char text[sizeof SaveFailedText + ReasonSize];
+  lstrcpyA(text, SaveFailedText);
+  lstrcatA(text, reason);
+  MessageBoxA(dialog, text, saverSettings.sectionName, MB_OK | MB_ICONERROR);
+}
+
 // Only the saver's own buttons end the dialog; Escape and the close box arrive
 // as the platform's cancel id, which is left unhandled, so the dialog stays.
 BOOL ApplyCommand(HWND dialog, WORD id) {
   switch (id) {
     case IDC_CONFIG_OK:
-      WriteRedrawSpeed();
-      EndDialog(dialog, TRUE);
+      if (WriteRedrawSpeed()) {
+        EndDialog(dialog, TRUE);
+      } else {
+        ReportSaveFailure(dialog, GetLastError());
+      }
       return TRUE;
     case IDC_CONFIG_CANCEL:
       EndDialog(dialog, FALSE);

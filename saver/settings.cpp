@@ -21,8 +21,8 @@ void ReadRedrawSpeed() {
       GetPrivateProfileIntA(saverSettings.sectionName, RedrawSpeedKey, DefaultRedrawSpeed, saverSettings.fileName));
 }
 
-void WriteRedrawSpeed() {
+bool WriteRedrawSpeed() {
   char text[16];
   wsprintfA(text, DecimalFormat, RedrawSpeed);
-  WritePrivateProfileStringA(saverSettings.sectionName, RedrawSpeedKey, text, saverSettings.fileName);
+  return WritePrivateProfileStringA(saverSettings.sectionName, RedrawSpeedKey, text, saverSettings.fileName) != FALSE;
 }

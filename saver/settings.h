@@ -17,4 +17,5 @@ extern LONG RedrawSpeed;
 
 void LocateSettings();
 void ReadRedrawSpeed();
-void WriteRedrawSpeed();
+// False when the file could not be written; GetLastError() then tells why.
+bool WriteRedrawSpeed();

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds quorvane.scr and runs it in save mode ("/s") under Wine.
+# Builds quorvane.scr and runs it in save mode ("/s") under Wine. Where the kernel runs no
+# 32-bit code, the 64-bit build of the same sources runs instead (see qv_choose_wine).
 #
 # With a working $DISPLAY it runs there until you move the mouse or press a key.
 # Without one it runs on its own Xvfb display for a few seconds, saves a screenshot to
@@ -27,9 +28,10 @@ build_saver() {
     return
   fi
   qv_install_deps
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows --target quorvane
-  SAVER="$QV_ROOT/build/windows/quorvane.scr"
+  qv_choose_wine
+  cmake --preset "$QV_WIN_PRESET" >/dev/null
+  cmake --build --preset "$QV_WIN_PRESET" --target quorvane
+  SAVER="$QV_WIN_BUILD/quorvane.scr"
 }
 
 # A prefix kept between demos in build/, so only the first demo waits for Wine to boot.
@@ -49,7 +51,7 @@ run_on_display() {
   use_demo_prefix
   echo "Running quorvane.scr /s on $DISPLAY; move the mouse or press a key to end it."
   local status=0
-  wine "$SAVER" /s || status=$?
+  "$QV_WINE" "$SAVER" /s || status=$?
   echo "quorvane.scr /s exited with code $status"
   return "$status"
 }
@@ -71,7 +73,7 @@ show_command_line_behaviour() {
   echo "The saver window did not appear; what the command line does instead:"
   for tail in "/x" "/p 0" "/a"; do
     status=0
-    timeout 30 wine "$SAVER" $tail || status=$?
+    timeout 30 "$QV_WINE" "$SAVER" $tail || status=$?
     echo "  quorvane.scr $tail -> exit code $status (255 is -1)"
   done
 }
@@ -82,7 +84,7 @@ run_headless() {
   qv_start_xvfb
   qv_make_prefix
   xdotool mousemove "${START_POINT[@]}"
-  wine "$SAVER" /s &
+  "$QV_WINE" "$SAVER" /s &
   pid=$!
   qv_poll "$WINDOW_TIMEOUT" window_shown_or_saver_gone "$pid" || true
   if ! saver_window_shown; then

@@ -58,9 +58,10 @@ build_saver() {
     return
   fi
   qv_install_deps
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows --target quorvane
-  SAVER="$QV_ROOT/build/windows/quorvane.scr"
+  qv_choose_wine
+  cmake --preset "$QV_WIN_PRESET" >/dev/null
+  cmake --build --preset "$QV_WIN_PRESET" --target quorvane
+  SAVER="$QV_WIN_BUILD/quorvane.scr"
 }
 
 # visible_window TITLE: the X window id of the visible window with exactly that title.
@@ -105,7 +106,7 @@ end_program() {
 
 picture_dialog() {
   local pid id shot
-  wine "$SAVER" /c &
+  "$QV_WINE" "$SAVER" /c &
   pid=$!
   qv_poll "$WINDOW_TIMEOUT" window_shown Quorvane || { echo "The dialog did not appear."; return 1; }
   id="$(visible_window Quorvane)"
@@ -145,7 +146,7 @@ richest_of_saver_frames() {  # richest_of_saver_frames OUTPUT
 
 picture_saver() {
   local pid shot
-  wine "$SAVER" /s &
+  "$QV_WINE" "$SAVER" /s &
   pid=$!
   qv_poll "$WINDOW_TIMEOUT" shown_or_gone "Screen Saver" "$pid" || true
   if ! window_shown "Screen Saver"; then

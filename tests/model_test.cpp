@@ -11,9 +11,7 @@
 
 namespace {
 
-struct RefArm {
-  double radius, angle, radiusStep, angleStep;
-};
+struct RefArm { double radius, angle, radiusStep, angleStep; };
 
 struct Reference {
   uint32_t random;
@@ -66,13 +64,10 @@ struct Reference {
 // Seeds and window sizes, from an unsized window to absurd ones, and the figures
 // they go through; under UndefinedBehaviorSanitizer this is the arbitrary-input run.
 TEST(Model, EveryTickAgreesWithTheIndependentModel) {
-  struct Case {
-    int32_t seed, width, height;
-  };
-  const Case cases[] = {{1, 640, 480},       {1700000000, 0, 0},   {-123456789, 1, 1},  {-977333389, 101, 81},
+  const struct { int32_t seed, width, height; } cases[] = {{1, 640, 480},       {1700000000, 0, 0},   {-123456789, 1, 1},  {-977333389, 101, 81},
                         {42, 3840, 1080},    {7, 2147483647, 2147483647}, {99, -40, -30}, {12345, 1920, 1}};
   int restarts = 0;
-  for (const Case &c : cases) {
+  for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "seed " << c.seed << " size " << c.width << "x" << c.height);
     Reference ref = {static_cast<uint32_t>(c.seed), {}, {}, 0, 0, 0, c.width, c.height};
     ref.Randomize();
@@ -104,11 +99,9 @@ uint64_t Fnv1a(uint64_t hash, int32_t value) {
   return hash;
 }
 
-// Recorded from a fixed seed on a 640 x 480 window: the first frames, every restart,
-// and a hash over all 1000 frames.
+// Recorded from a fixed seed on a 640 x 480 window: every restart, and a hash over all
+// 1000 frames.
 TEST(Model, FixedSeedGivesTheRecordedSequence) {
-  const Frame first[] = {{{284, 291}, {314, 244}, 0xD40041, false}, {{272, 290}, {310, 249}, 0xD40040, false},
-                         {{260, 287}, {306, 256}, 0xD4003F, false}, {{247, 281}, {303, 262}, 0xD4003E, false}};
   animationState = {};
   SeedRandom(1700000000);
   RandomizeArms();
@@ -117,11 +110,6 @@ TEST(Model, FixedSeedGivesTheRecordedSequence) {
   std::vector<int> clears;
   for (int tick = 1; tick <= 1000; ++tick) {
     const Frame f = AdvanceFrame();
-    if (tick <= 4) {
-      const Frame &e = first[tick - 1];
-      EXPECT_TRUE(f.from.x == e.from.x && f.from.y == e.from.y && f.to.x == e.to.x && f.to.y == e.to.y &&
-                  f.color == e.color) << "tick " << tick;
-    }
     if (f.clearAfter) clears.push_back(tick);
     for (int32_t v : {f.from.x, f.from.y, f.to.x, f.to.y, int32_t(f.color), int32_t(f.clearAfter)}) hash = Fnv1a(hash, v);
   }

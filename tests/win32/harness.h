@@ -9,22 +9,18 @@
 #include <string>
 #include <thread>
 
-// Calls `condition` until it holds or `ms` have passed, handling this thread's
-// messages meanwhile.
+// Calls `condition` until it holds or `ms` have passed, handling this thread's messages meanwhile.
 template <typename Condition>
 bool PollUntil(Condition condition, DWORD ms = 5000) {
-  const DWORD start = GetTickCount();
-  while (!condition()) {
+  for (const DWORD start = GetTickCount(); !condition(); Sleep(5)) {
     if (GetTickCount() - start >= ms) return condition();
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    Sleep(5);
+    for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
   }
   return true;
 }
 
-// Runs `modal` on this thread (a dialog, a message loop) while `script` drives it from
-// a second thread; returns what `modal` returned.
+// Runs `modal` on this thread (a dialog, a message loop) while `script` drives it from a
+// second thread, which gets this thread's id; returns what `modal` returned.
 template <typename Modal, typename Script>
 auto WhileRunning(Modal modal, Script script) {
   const DWORD owner = GetCurrentThreadId();
@@ -34,19 +30,14 @@ auto WhileRunning(Modal modal, Script script) {
   return result;
 }
 
-struct WindowSearch {
-  const char *className, *title;
-  HWND found;
-};
+struct WindowSearch { const char *className, *title; HWND found; };
 
 inline BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
   auto *s = reinterpret_cast<WindowSearch *>(data);
   char name[64] = "", text[64] = "";
-  GetClassNameA(window, name, sizeof name);
-  GetWindowTextA(window, text, sizeof text);
+  GetClassNameA(window, name, sizeof name), GetWindowTextA(window, text, sizeof text);
   if (!IsWindowVisible(window) || strcmp(name, s->className) || (s->title && strcmp(text, s->title))) return TRUE;
-  s->found = window;
-  return FALSE;
+  return s->found = window, FALSE;
 }
 
 // The first visible top-level window of `thread` with that class and (unless null) title.
@@ -71,16 +62,14 @@ inline std::string SettingsPath() {
 
 inline std::string ReadFileText(const std::string &path) {
   std::string text;
-  if (FILE *file = fopen(path.c_str(), "rb")) {
-    char buffer[256];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    fclose(file);
-  }
+  FILE *file = fopen(path.c_str(), "rb");
+  char buffer[256];
+  for (size_t n; file && (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  if (file) fclose(file);
   return text;
 }
 
 inline void WriteFileText(const std::string &path, const std::string &text) {
   FILE *file = fopen(path.c_str(), "wb");
-  fwrite(text.data(), 1, text.size(), file);
-  fclose(file);
+  fwrite(text.data(), 1, text.size(), file), fclose(file);
 }

@@ -4,8 +4,8 @@
 set -euo pipefail
 DIR=$(mktemp -d) PIDS=()
 trap 'for pid in "${PIDS[@]}"; do kill "$pid" || true; wait "$pid" || true; done 2>/dev/null; rm -rf -- "$DIR"' EXIT
-poll() {  # poll COMMAND...: until it succeeds, for at most 20 s
-  local deadline=$((SECONDS + 20))
+poll() {  # poll COMMAND...: until it succeeds, for at most 45 s
+  local deadline=$((SECONDS + 45))
   until "$@"; do [ "$SECONDS" -lt "$deadline" ] || { echo "FAILED waiting for: $*"; cat "$DIR/daemon.log"; exit 1; }; sleep 0.1; done
 }
 # The daemon launches nothing while it runs as root: as root, it runs as nobody.
