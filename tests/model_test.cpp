@@ -18,21 +18,13 @@ struct Reference {
   RefArm arm1, arm2;
   int hue, hueStep, offscreen, width, height;
 
-  int Draw() {
-    random = random * 214013u + 2531011u;
-    return static_cast<int>(random >> 16 & 0x7FFF);
-  }
-  void Randomize() {
-    arm1.radius = Draw() % 200;
-    arm2.radius = Draw() % 20;
-    arm1.angle = Draw() / 32767.0 * 3.14159;
-    arm2.angle = Draw() / 32767.0 * 3.14159;
-    arm1.radiusStep = Draw() % 7 + 1;
-    arm2.radiusStep = Draw() % 10 + 1;
-    arm1.angleStep = (Draw() % 10) / 60.0;
-    arm2.angleStep = -(Draw() % 20) / 60.0;
-    hue = Draw() % 1530;
-    hueStep = Draw() % 10 - 5;
+  int Draw() { return random = random * 214013u + 2531011u, static_cast<int>(random >> 16 & 0x7FFF); }
+  void Randomize() {  // ten draws, in this order (the comma operator keeps it)
+    arm1.radius = Draw() % 200, arm2.radius = Draw() % 20;
+    arm1.angle = Draw() / 32767.0 * 3.14159, arm2.angle = Draw() / 32767.0 * 3.14159;
+    arm1.radiusStep = Draw() % 7 + 1, arm2.radiusStep = Draw() % 10 + 1;
+    arm1.angleStep = (Draw() % 10) / 60.0, arm2.angleStep = -(Draw() % 20) / 60.0;
+    hue = Draw() % 1530, hueStep = Draw() % 10 - 5;
     if (std::abs(hueStep) > 3) hueStep *= 3;
   }
   static uint32_t Color(int h) {
@@ -51,9 +43,7 @@ struct Reference {
   Frame Tick() {
     Frame f{Tip(arm1), Tip(arm2), 0, false};
     for (RefArm *arm : {&arm1, &arm2}) arm->radius += arm->radiusStep, arm->angle += arm->angleStep;
-    hue += hueStep;
-    if (hue >= 1530) hue -= 1530;
-    if (hue < 0) hue += 1530;
+    hue += hueStep, hue -= hue >= 1530 ? 1530 : 0, hue += hue < 0 ? 1530 : 0;
     f.color = Color(hue);
     if (!Inside(f.from) && !Inside(f.to)) ++offscreen;
     if ((f.clearAfter = offscreen == 35)) offscreen = 0, Randomize();
@@ -71,10 +61,7 @@ TEST(Model, EveryTickAgreesWithTheIndependentModel) {
     SCOPED_TRACE(testing::Message() << "seed " << c.seed << " size " << c.width << "x" << c.height);
     Reference ref = {static_cast<uint32_t>(c.seed), {}, {}, 0, 0, 0, c.width, c.height};
     ref.Randomize();
-    animationState = {};
-    SeedRandom(c.seed);
-    RandomizeArms();
-    SetClientSize(c.width, c.height);
+    animationState = {}, SeedRandom(c.seed), RandomizeArms(), SetClientSize(c.width, c.height);
     for (int tick = 1; tick <= 5000; ++tick) {
       const Frame got = AdvanceFrame(), want = ref.Tick();
       ASSERT_TRUE(got.from.x == want.from.x && got.from.y == want.from.y && got.to.x == want.to.x &&
@@ -102,10 +89,7 @@ uint64_t Fnv1a(uint64_t hash, int32_t value) {
 // Recorded from a fixed seed on a 640 x 480 window: every restart, and a hash over all
 // 1000 frames.
 TEST(Model, FixedSeedGivesTheRecordedSequence) {
-  animationState = {};
-  SeedRandom(1700000000);
-  RandomizeArms();
-  SetClientSize(640, 480);
+  animationState = {}, SeedRandom(1700000000), RandomizeArms(), SetClientSize(640, 480);
   uint64_t hash = 0xcbf29ce484222325u;
   std::vector<int> clears;
   for (int tick = 1; tick <= 1000; ++tick) {

@@ -30,26 +30,15 @@ auto WhileRunning(Modal modal, Script script) {
   return result;
 }
 
-struct WindowSearch { const char *className, *title; HWND found; };
-
-inline BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
-  auto *s = reinterpret_cast<WindowSearch *>(data);
-  char name[64] = "", text[64] = "";
-  GetClassNameA(window, name, sizeof name), GetWindowTextA(window, text, sizeof text);
-  if (!IsWindowVisible(window) || strcmp(name, s->className) || (s->title && strcmp(text, s->title))) return TRUE;
-  return s->found = window, FALSE;
+// A visible top-level window with that class and title (the tests run one saver at a time).
+inline HWND VisibleWindow(const char *className, const char *title) {
+  const HWND window = FindWindowA(className, title);
+  return IsWindowVisible(window) ? window : nullptr;
 }
 
-// The first visible top-level window of `thread` with that class and (unless null) title.
-inline HWND ThreadWindow(DWORD thread, const char *className, const char *title = nullptr) {
-  WindowSearch search = {className, title, nullptr};
-  EnumThreadWindows(thread, MatchWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-inline HWND WaitForThreadWindow(DWORD thread, const char *className, const char *title = nullptr) {
+inline HWND WaitForWindow(const char *className, const char *title) {
   HWND window = nullptr;
-  PollUntil([&] { return (window = ThreadWindow(thread, className, title)) != nullptr; });
+  PollUntil([&] { return (window = VisibleWindow(className, title)) != nullptr; });
   return window;
 }
 

@@ -71,19 +71,6 @@ TEST_F(LockTest, ActivityPostsOneCloseOnlyWhileNeitherPreviewClosingNorAsking) {
   }
 }
 
-TEST_F(LockTest, CursorIsHiddenOnShowAndOnEverySetCursorOutsidePreview) {
-  const struct { UINT message; WPARAM wParam; int preview, checking; bool hidden; LRESULT result; } rows[] = {
-{WM_SETCURSOR, 0, 0, 0, true, 1}, {WM_SETCURSOR, 0, 1, 0, false, 0}, {WM_SETCURSOR, 0, 0, 1, false, 0},
-              {WM_SHOWWINDOW, 1, 0, 0, true, 0}, {WM_SHOWWINDOW, 0, 0, 0, false, 0}, {WM_SHOWWINDOW, 1, 0, 1, false, 0}};
-  for (const auto &row : rows) {
-    SCOPED_TRACE(testing::Message() << "message " << row.message << " preview " << row.preview);
-    hostState.previewMode = row.preview, hostState.checkingPassword = row.checking;
-    SetCursor(Arrow());
-    EXPECT_EQ(DefaultSaverProc(window, row.message, row.wParam, 0), row.result);
-    EXPECT_EQ(GetCursor() == nullptr, row.hidden);
-  }
-}
-
 // Manhattan distance from the reference point; only a close moves the reference.
 TEST_F(LockTest, MouseClosesBeyondFourPixelsFromTheReference) {
   const struct { POINT cursor; bool closes; } rows[] = {{{102, 102}, false}, {{103, 102}, true}, {{97, 99}, false},
@@ -99,23 +86,30 @@ TEST_F(LockTest, MouseClosesBeyondFourPixelsFromTheReference) {
   }
 }
 
-// The AutoPlay query closes in every state and, while a verifier is loaded, cancels
-// the AutoPlay; the private verify message reaches the verifier only on Windows 9x.
-TEST_F(LockTest, AutoPlayQueryAndVerifyMessage) {
+// Messages answered here rather than by the system: the cursor is hidden on showing and on
+// every WM_SETCURSOR outside preview and the password dialog; the AutoPlay query closes in
+// every state and, while a verifier is loaded, cancels the AutoPlay; the private verify
+// message reaches the verifier only on Windows 9x.
+TEST_F(LockTest, CursorAutoPlayQueryAndVerifyMessage) {
   const UINT autoPlay = RegisterWindowMessageA("QueryCancelAutoPlay");
-  const struct { UINT registered, message; int win9x, preview; bool scripted, closes; LRESULT result; int calls; } rows[] = {
-      {autoPlay, autoPlay, 1, 0, false, true, 0, 0}, {autoPlay, autoPlay, 1, 1, true, true, 1, 0},
-      {0, WM_NULL, 0, 0, false, false, 0, 0}, {0, SCRM_VERIFYPW, 0, 0, true, false, 0, 0},
-      {0, SCRM_VERIFYPW, 1, 0, false, false, 1, 0}, {0, SCRM_VERIFYPW, 1, 0, true, false, 7, 1},
-      {0, SCRM_VERIFYPW, 1, 1, true, false, 0, 0}};
+  const struct { UINT registered, message; WPARAM wParam; int win9x, preview, checking; bool scripted, closes, hidden;
+                 LRESULT result; int calls; } rows[] = {
+      {0, WM_SETCURSOR, 0, 0, 0, 0, false, false, true, 1, 0}, {0, WM_SETCURSOR, 0, 0, 1, 0, false, false, false, 0, 0},
+      {0, WM_SETCURSOR, 0, 0, 0, 1, false, false, false, 0, 0}, {0, WM_SHOWWINDOW, 1, 0, 0, 0, false, false, true, 0, 0},
+      {0, WM_SHOWWINDOW, 0, 0, 0, 0, false, false, false, 0, 0}, {0, WM_SHOWWINDOW, 1, 0, 0, 1, false, false, false, 0, 0},
+      {autoPlay, autoPlay, 0, 1, 0, 0, false, true, false, 0, 0}, {autoPlay, autoPlay, 0, 1, 1, 0, true, true, false, 1, 0},
+      {0, WM_NULL, 0, 0, 0, 0, false, false, false, 0, 0}, {0, SCRM_VERIFYPW, 0, 0, 0, 0, true, false, false, 0, 0},
+      {0, SCRM_VERIFYPW, 0, 1, 0, 0, false, false, false, 1, 0}, {0, SCRM_VERIFYPW, 0, 1, 0, 0, true, false, false, 7, 1},
+      {0, SCRM_VERIFYPW, 0, 1, 1, 0, true, false, false, 0, 0}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     hostState.autoPlayMessage = row.registered, hostState.onWin9x = row.win9x, hostState.previewMode = row.preview;
-    hostState.verifyProc = row.scripted ? ScriptedVerifier : nullptr;
+    hostState.checkingPassword = row.checking, hostState.verifyProc = row.scripted ? ScriptedVerifier : nullptr;
     verifier = {7, 0, 0, false, false};
-    EXPECT_EQ(DefaultSaverProc(window, row.message, 0, 0), row.result);
+    SetCursor(Arrow());
+    EXPECT_EQ(DefaultSaverProc(window, row.message, row.wParam, 0), row.result);
     EXPECT_EQ(ClosesPosted(), row.closes ? 1 : 0);
-    EXPECT_EQ(verifier.calls, row.calls);
+    EXPECT_TRUE(verifier.calls == row.calls && (GetCursor() == nullptr) == row.hidden);
   }
 }
 
@@ -145,9 +139,9 @@ TEST_F(LockTest, CloseIsCarriedOutUnlessTheVerifierRefuses) {
 TEST_F(LockTest, CloseGateAsksOnceOutsideTheQuietPeriodAndClearsPendingTicks) {
   const DWORD never = 0xFFFFFFFFu;
   // ago: since the last answer, or never
-  const struct { int checking; DWORD ago; LRESULT answer, result; int calls; } rows[] = {{1, never, 1, 0, 0}, {0, 100, 1, 0, 0}, {0, 200, 0, 0, 1}, {0, never, 0, 0, 1}, {0, never, 5, 5, 1}};
-  hostState.onWin9x = 1;
-  hostState.verifyProc = ScriptedVerifier;
+  const struct { int checking; DWORD ago; LRESULT answer, result; int calls; } rows[] = {
+      {1, never, 1, 0, 0}, {0, 100, 1, 0, 0}, {0, 200, 0, 0, 1}, {0, never, 0, 0, 1}, {0, never, 5, 5, 1}};
+  hostState.onWin9x = 1, hostState.verifyProc = ScriptedVerifier;
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     hostState.checkingPassword = row.checking, hostState.closing = 0;
@@ -176,10 +170,7 @@ void SetUsePassword(DWORD type, const char *bytes, DWORD size) {
   if (type != REG_NONE) RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword", type, bytes, size);
 }
 
-BOOL SaverRunning() {
-  BOOL running = FALSE;
-  return SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0) && running;
-}
+BOOL SaverRunning() { BOOL on = FALSE; return SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &on, 0) && on; }
 
 // The setting is read as a 4-byte integer; shorter values fill its low bytes.
 TEST_F(LockTest, PasswordLibraryLoadsOnWindows9xWhenTheSettingIsOn) {
@@ -194,8 +185,7 @@ TEST_F(LockTest, PasswordLibraryLoadsOnWindows9xWhenTheSettingIsOn) {
     LoadPasswordVerifier();
     EXPECT_TRUE((hostState.verifierModule != nullptr) == row.locked && (hostState.verifyProc != nullptr) == row.locked);
     EXPECT_EQ(SaverRunning(), row.locked);
-    LoadPasswordVerifier();  // a second load replaces the first
-    UnloadPasswordVerifier();
+    LoadPasswordVerifier(), UnloadPasswordVerifier();  // a second load replaces the first
     EXPECT_TRUE(!hostState.verifierModule && !hostState.verifyProc && !GetModuleHandleA("password.cpl"));
     EXPECT_FALSE(SaverRunning());
   }
@@ -214,9 +204,7 @@ void PostRandomActivity(HWND window) {
   PostMessageA(window, message, message == WM_TIMER ? AnimationTimerId : 0, 0);
 }
 
-void Pump() {
-  for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
-}
+void Pump() { for (MSG m; PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&m); }
 
 BOOL WINAPI NestingVerifier(HWND window) {
   EXPECT_EQ(verifier.depth, 0) << "the verifier was asked while it was asking";
@@ -225,8 +213,7 @@ BOOL WINAPI NestingVerifier(HWND window) {
   Pump();
   EXPECT_TRUE(IsWindow(window)) << "closed while the verifier was asking";
   --verifier.depth;
-  lastAnswer = chance() % 4 == 0;
-  return lastAnswer;
+  return lastAnswer = chance() % 4 == 0;
 }
 
 TEST(LockProperty, NothingButTheVerifiersYesClosesTheLockedSaver) {

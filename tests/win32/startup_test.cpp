@@ -9,9 +9,7 @@
 namespace {
 
 TEST(Startup, CommandTailStepsOverTheProgramNameAndTheBlanksAfterIt) {
-  const struct {
-    const char *line, *tail;
-  } rows[] = {
+  const struct { const char *line, *tail; } rows[] = {
       {"\"C:\\my savers\\q.scr\" /s", "/s"}, {"\"q.scr\"/p 5", "/p 5"}, {"\"q.scr /s", ""}, {"\"\" s", "s"},
       {"q.scr /c:12", "/c:12"},            {"q.scr\t\x01 -p 5 ", "-p 5 "}, {"q\xe9.scr\x1f/s", "/s"},
       {" \x05/s", "/s"},                   {"q.scr", ""},                  {"", ""},
@@ -20,10 +18,7 @@ TEST(Startup, CommandTailStepsOverTheProgramNameAndTheBlanksAfterIt) {
 }
 
 TEST(Startup, WindowHandleIsUnsignedDecimalWrappingAt32Bits) {
-  const struct {
-    const char *text;
-    UINT_PTR handle;
-  } rows[] = {{"123", 123},     {"05", 5},  {"9", 9},   {"12x4", 12}, {"5/", 5},         {"7:", 7},
+  const struct { const char *text; UINT_PTR handle; } rows[] = {{"123", 123},     {"05", 5},  {"9", 9},   {"12x4", 12}, {"5/", 5},         {"7:", 7},
               {"", 0},          {" 5", 0},  {"-5", 0},  {"/5", 0},    {":5", 0},         {"4294967295", 0xFFFFFFFFu},
               {"4294967296", 0}, {"4294967306", 10}};
   for (const auto &row : rows) EXPECT_EQ(reinterpret_cast<UINT_PTR>(ParseWindowHandle(row.text)), row.handle) << row.text;
@@ -40,8 +35,7 @@ struct StartupTest : testing::Test {
     SetForegroundWindow(foreground);
   }
   void TearDown() override {
-    DestroyWindow(chosen), DestroyWindow(foreground);
-    UnregisterClassA(SaverClassName, GetModuleHandleA(nullptr));
+    DestroyWindow(chosen), DestroyWindow(foreground), UnregisterClassA(SaverClassName, GetModuleHandleA(nullptr));
   }
   std::string Handle(HWND window) { return std::to_string(reinterpret_cast<UINT_PTR>(window)); }
 };
@@ -62,11 +56,7 @@ TEST_F(StartupTest, ModesThatCannotStartEndWithMinusOneAndNoWindow) {
 // notes its owner or parent, and ends it.
 TEST_F(StartupTest, EachSwitchRunsItsModeWithItsOwnerOrParent) {
   enum Kind { Saver, Preview, Dialog };
-  const struct {
-    std::string tail;
-    Kind kind;
-    HWND relative;
-  } rows[] = {
+  const struct { std::string tail; Kind kind; HWND relative; } rows[] = {
       {"s", Saver, nullptr},  {" -S x", Saver, nullptr},  {"p " + Handle(chosen), Preview, chosen},
       {"/L   " + Handle(chosen), Preview, chosen},         {"c:" + Handle(chosen), Dialog, chosen},
       {"C:" + Handle(gone), Dialog, foreground},           {"c " + Handle(chosen), Dialog, foreground},
@@ -77,18 +67,17 @@ TEST_F(StartupTest, EachSwitchRunsItsModeWithItsOwnerOrParent) {
     SCOPED_TRACE(row.tail);
     SetForegroundWindow(foreground);
     HWND relative = reinterpret_cast<HWND>(-1);
+    const auto made = [&] {
+      return row.kind == Preview ? FindWindowExA(chosen, 0, SaverClassName, "Preview")
+             : row.kind == Saver ? VisibleWindow(SaverClassName, "Screen Saver")
+                                 : VisibleWindow("#32770", "Quorvane");
+    };
     const int result = WhileRunning([&] { return SaverMain(GetModuleHandleA(nullptr), row.tail.c_str()); },
-                                    [&](DWORD thread) {
-                                      HWND made = nullptr;
-                                      PollUntil([&] {
-                                        made = row.kind == Preview ? FindWindowExA(chosen, 0, SaverClassName, "Preview")
-                                               : row.kind == Saver ? ThreadWindow(thread, SaverClassName, "Screen Saver")
-                                                                   : ThreadWindow(thread, "#32770", "Quorvane");
-                                        return made != nullptr;
-                                      });
-                                      if (!made) return;
-                                      relative = row.kind == Dialog ? GetWindow(made, GW_OWNER) : GetAncestor(made, GA_PARENT);
-                                      PostMessageA(made, row.kind == Dialog ? WM_COMMAND : WM_CLOSE, IDC_CONFIG_CANCEL, 0);
+                                    [&](DWORD) {
+                                      HWND window = nullptr;
+                                      if (!PollUntil([&] { return (window = made()) != nullptr; })) return;
+                                      relative = row.kind == Dialog ? GetWindow(window, GW_OWNER) : GetAncestor(window, GA_PARENT);
+                                      PostMessageA(window, row.kind == Dialog ? WM_COMMAND : WM_CLOSE, IDC_CONFIG_CANCEL, 0);
                                     });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(relative, row.kind == Saver ? GetDesktopWindow() : row.relative);

@@ -25,9 +25,8 @@ LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // A 200x100 window at (0,0), by default a saver window without RunSaverWindow; a null title only registers.
 HWND MakeWindow(const char *title, DWORD style = WS_POPUP | WS_VISIBLE, const char *name = SaverClassName,
                 WNDPROC proc = SaverWindowProc) {
-  WNDCLASSA windowClass = {CS_OWNDC, proc, 0, 0, Instance(), nullptr, nullptr, nullptr, nullptr, name};
-  RegisterClassA(&windowClass);
-  if (title == nullptr) return nullptr;
+  const WNDCLASSA windowClass = {CS_OWNDC, proc, 0, 0, Instance(), nullptr, nullptr, nullptr, nullptr, name};
+  if (RegisterClassA(&windowClass), title == nullptr) return nullptr;
   return CreateWindowExA(0, name, title, style, 0, 0, 200, 100, nullptr, nullptr, Instance(), nullptr);
 }
 
@@ -51,14 +50,11 @@ class SaverWindow : public testing::Test {
   void SetUp() override { TearDown(); }
   void TearDown() override {
     EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) { return DestroyWindow(window), TRUE; }, 0);
-    UnregisterClassA(SaverClassName, Instance());
-    UnregisterClassA(ParentClass, Instance());
-    hostState = HostState{};
-    hostState.instanceHandle = Instance();
+    UnregisterClassA(SaverClassName, Instance()), UnregisterClassA(ParentClass, Instance());
+    hostState = HostState{.instanceHandle = Instance()}, RedrawSpeed = DefaultRedrawSpeed;
     animationWindowState = {}, inputMethodState = {}, animationState = {}, saverSettings = {}, forwarded = {};
-    RedrawSpeed = DefaultRedrawSpeed;
-    MSG message;  // the quit request a destroyed saver window leaves behind
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {}
+    for (MSG left; PeekMessageA(&left, nullptr, 0, 0, PM_REMOVE);) {  // the quit a destroyed saver leaves behind
+    }
   }
 };
 
@@ -70,16 +66,15 @@ TEST_F(SaverWindow, FullScreenCoversTheScreenOnTopUntilClosed) {
     if (!PollUntil([&] { return IsWindowVisible(window = FindWindowA(SaverClassName, SaverWindowTitle)); })) return;
     WNDCLASSA info = {};
     EXPECT_TRUE(GetClassInfoA(Instance(), SaverClassName, &info));
-    EXPECT_EQ(info.style, UINT{CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC});
-    EXPECT_TRUE(!info.hIcon && !info.hCursor && info.hbrBackground == GetStockObject(BLACK_BRUSH) &&
+    EXPECT_TRUE(info.style == (CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC) && !info.hIcon && !info.hCursor && info.hbrBackground == GetStockObject(BLACK_BRUSH) &&
                 info.lpfnWndProc == SaverWindowProc);
-    EXPECT_EQ(GetWindowLongA(window, GWL_STYLE), LONG(WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN));
-    EXPECT_EQ(GetWindowLongA(window, GWL_EXSTYLE), LONG{WS_EX_TOPMOST});
+    EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) == LONG(WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN) &&
+                GetWindowLongA(window, GWL_EXSTYLE) == LONG{WS_EX_TOPMOST});
     RECT rect = {}, screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     EXPECT_TRUE(GetWindowRect(window, &rect) && EqualRect(&rect, &screen));
     EXPECT_TRUE(PollUntil([&] { return GetForegroundWindow() == window; }));
-    EXPECT_TRUE(hostState.lastCursorPos.x == 321 && hostState.lastCursorPos.y == 123);
-    EXPECT_EQ(hostState.autoPlayMessage, RegisterWindowMessageA("QueryCancelAutoPlay"));
+    EXPECT_TRUE(hostState.lastCursorPos.x == 321 && hostState.lastCursorPos.y == 123 &&
+                hostState.autoPlayMessage == RegisterWindowMessageA("QueryCancelAutoPlay"));
     EXPECT_EQ(SendMessageA(window, WM_CONTEXTMENU, WPARAM(window), MAKELPARAM(7, 9)), 0);  // no parent to ask
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
@@ -159,8 +154,7 @@ TEST_F(SaverWindow, ProcedureKeepsTheTitleSizesTheModelErasesAndDrawsUnlessClosi
       {0, 1, false, false, false}, {1, 0, true, false, false}, {0, 0, true, true, true}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << row.previewMode << row.closing);
-    hostState.previewMode = row.previewMode;
-    hostState.closing = row.closing;
+    hostState.previewMode = row.previewMode, hostState.closing = row.closing;
     PatBlt(GetDC(window), 0, 0, 200, 100, BLACKNESS);
     animationState = {{0, 0, 0, 0}, {50, 0, 0, 0}, 100, 5, 0, 200, 100};
     EXPECT_EQ(SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0), 0);
