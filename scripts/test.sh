@@ -56,10 +56,24 @@ run_ctest() {
   record "$level" "$passed" "$failed"
 }
 
+# The shipped program: a 32-bit Windows GUI program that imports only the platform's DLLs.
+check_shipped_program() {
+  local header imports
+  header="$(i686-w64-mingw32-objdump -f -p build/windows/quorvane.scr)"
+  imports="$(sed -n 's/^\s*DLL Name: //p' <<<"$header" | LC_ALL=C sort | tr '\n' ' ')"
+  echo "quorvane.scr: $(stat -c %s build/windows/quorvane.scr) bytes; imports $imports"
+  if grep -q 'file format pei-i386' <<<"$header" && grep -q 'Subsystem.*(Windows GUI)' <<<"$header" &&
+    [ "$imports" = "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll " ]; then
+    record shipped-program 1 0
+  else
+    record shipped-program 0 1
+  fi
+}
+
 wine_level() {
   qv_choose_wine
   # The shipped program is always the 32-bit build.
-  build windows || true
+  if build windows; then check_shipped_program; fi
   [ "$QV_WIN_PRESET" = windows ] || build "$QV_WIN_PRESET" || return 0
   if [ -n "${QV_PREFIX:-}" ]; then
     export WINEPREFIX=$QV_PREFIX

@@ -26,9 +26,9 @@ constexpr int DefaultSpeed = 5;
 constexpr double IntervalScale = 1.5625;
 // The shortest interval a Windows timer gives; the figure keeps the same pace here.
 constexpr int64_t MinIntervalMs = 10;
-// Ticks that fall due within one frame are drawn together: 30 wakeups a second look the
+// Ticks that fall due within one frame are drawn together: 25 wakeups a second look the
 // same as 100 and cost the program and the X server far less.
-constexpr int64_t FrameMs = 33;
+constexpr int64_t FrameMs = 40;
 // Further behind than this (a stopped process, a busy machine), the backlog is dropped.
 constexpr int64_t MaxLateMs = 100;
 constexpr int OwnWidth = 640;

@@ -17,9 +17,7 @@ void Store(const std::string &text) {
   if (!text.empty()) WriteFileText(SettingsPath(), text);
 }
 
-HWND OpenDialog() {
-  return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_CONFIG), nullptr, ConfigDialogProc, 0);
-}
+HWND OpenDialog() { return CreateDialogParamA(nullptr, MAKEINTRESOURCEA(IDD_CONFIG), nullptr, ConfigDialogProc, 0); }
 
 void Command(HWND window, WORD id) { PostMessageA(window, WM_COMMAND, id, 0); }
 
@@ -30,8 +28,7 @@ template <typename Act>
 int RunDialog(Act act) {
   return WhileRunning([] { return ShowConfigDialog(nullptr); }, [&](DWORD owner) {
     const HWND dialog = WaitForWindow("#32770", "Quorvane");
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
+    GUITHREADINFO info = {sizeof info, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
     GetGUIThreadInfo(owner, &info);
     EXPECT_EQ(info.hwndFocus, GetDlgItem(dialog, IDC_CONFIG_OK));
     act(dialog);
@@ -67,9 +64,7 @@ TEST_F(Settings, DialogShowsTheStoredSpeedOrTheDefaultWhenOutOfRange) {
     const HWND scrollBar = GetDlgItem(dialog, IDC_SPEED_SCROLL);
     int low = 0, high = 0;
     GetScrollRange(scrollBar, SB_CTL, &low, &high);
-    EXPECT_EQ(std::pair(low, high), std::pair(1, 10));
-    EXPECT_EQ(GetScrollPos(scrollBar, SB_CTL), row.thumb);
-    EXPECT_EQ(RedrawSpeed, row.thumb);
+    EXPECT_TRUE(low == 1 && high == 10 && GetScrollPos(scrollBar, SB_CTL) == row.thumb && RedrawSpeed == row.thumb);
     DestroyWindow(dialog);
   }
 }
@@ -91,8 +86,7 @@ TEST_F(Settings, ScrollingStepsByOneWithinTheRangeAndFollowsOnlyAReleasedThumb) 
     RedrawSpeed = row.before;
     SetScrollPos(scrollBar, SB_CTL, row.shown, FALSE);
     EXPECT_EQ(ConfigDialogProc(dialog, WM_HSCROLL, MAKEWPARAM(row.code, row.thumb), (LPARAM)scrollBar), row.result);
-    EXPECT_EQ(RedrawSpeed, row.after);
-    EXPECT_EQ(GetScrollPos(scrollBar, SB_CTL), row.position);
+    EXPECT_TRUE(RedrawSpeed == row.after && GetScrollPos(scrollBar, SB_CTL) == row.position);
   }
   // Only the start and the two buttons' commands are handled; the rest is left to the platform.
   for (const auto &[message, wParam, result] :

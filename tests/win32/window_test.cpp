@@ -45,11 +45,13 @@ int RunBeside(HWND parent, Script script) {
   return result;
 }
 
+BOOL CALLBACK DestroyEach(HWND window, LPARAM) { return DestroyWindow(window), TRUE; }
+
 class SaverWindow : public testing::Test {
  protected:
   void SetUp() override { TearDown(); }
   void TearDown() override {
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) { return DestroyWindow(window), TRUE; }, 0);
+    EnumThreadWindows(GetCurrentThreadId(), DestroyEach, 0);
     UnregisterClassA(SaverClassName, Instance()), UnregisterClassA(ParentClass, Instance());
     hostState = HostState{.instanceHandle = Instance()}, RedrawSpeed = DefaultRedrawSpeed;
     animationWindowState = {}, inputMethodState = {}, animationState = {}, saverSettings = {}, forwarded = {};
@@ -146,8 +148,7 @@ TEST_F(SaverWindow, TimerIntervalDoublesWithTheSpeedAndSaturates) {
 // The ticks draw a line from the centre of the 200x100 client to the right, hue 100 stepping by 5.
 TEST_F(SaverWindow, ProcedureKeepsTheTitleSizesTheModelErasesAndDrawsUnlessClosing) {
   const HWND window = MakeWindow(SaverWindowTitle);
-  EXPECT_FALSE(SetWindowTextA(window, "Other"));
-  EXPECT_EQ(FindWindowA(SaverClassName, SaverWindowTitle), window);
+  EXPECT_TRUE(!SetWindowTextA(window, "Other") && FindWindowA(SaverClassName, SaverWindowTitle) == window);
   SaverWindowProc(window, WM_SIZE, 0, MAKELPARAM(300, 250));
   EXPECT_TRUE(animationState.width == 300 && animationState.height == 250);
   const struct { int previewMode, closing; bool drawn, cursorHidden, closeRequested; } rows[] = {
@@ -158,8 +159,8 @@ TEST_F(SaverWindow, ProcedureKeepsTheTitleSizesTheModelErasesAndDrawsUnlessClosi
     PatBlt(GetDC(window), 0, 0, 200, 100, BLACKNESS);
     animationState = {{0, 0, 0, 0}, {50, 0, 0, 0}, 100, 5, 0, 200, 100};
     EXPECT_EQ(SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0), 0);
-    EXPECT_EQ(animationState.hue, row.drawn ? 105 : 100);
-    EXPECT_EQ(PixelAt(window, 130, 50), row.drawn ? HueToColor(105) : RGB(0, 0, 0));
+    EXPECT_TRUE(animationState.hue == (row.drawn ? 105 : 100) &&
+                PixelAt(window, 130, 50) == (row.drawn ? HueToColor(105) : RGB(0, 0, 0)));
     EXPECT_EQ(GetCurrentObject(GetDC(window), OBJ_PEN), GetStockObject(BLACK_PEN));  // the tick's pen is gone
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     SaverWindowProc(window, WM_PAINT, 0, 0);
