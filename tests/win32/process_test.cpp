@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <vector>
 
 // A file beside this program (the build puts the saver and the doubles there), or it.
 std::string Beside(const char *name) {
@@ -46,30 +45,23 @@ Process StartSaver(const std::string &arguments, const std::string &program = Be
   return Process(Quoted(program) + " " + arguments);
 }
 
-std::vector<uint32_t> ScreenPixels() {
+// The saver has drawn: something is lit, all of it in colours of its wheel. Each is
+// a full-strength colour dimmed to 5/6: one component 0, one 212, the third between.
+bool ScreenShowsWheelLines() {
   const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
   uint32_t *bits = nullptr;
   const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
   const HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, reinterpret_cast<void **>(&bits), nullptr, 0);
-  SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-  GdiFlush();
-  const std::vector<uint32_t> pixels(bits, bits + width * height);
-  DeleteDC(memory), DeleteObject(dib), ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-// The saver has drawn: something is lit, all of it in colours of its wheel. Each is
-// a full-strength colour dimmed to 5/6: one component 0, one 212, the third between.
-bool ScreenShowsWheelLines() {
-  bool lit = false;
-  for (const uint32_t pixel : ScreenPixels()) {
-    const int r = pixel >> 16 & 0xFF, g = pixel >> 8 & 0xFF, b = pixel & 0xFF;
-    if ((r | g | b) != 0 && (std::max({r, g, b}) != 212 || std::min({r, g, b}) != 0)) return false;
+  SelectObject(memory, dib), BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY), GdiFlush();
+  bool lit = false, wheel = true;
+  for (int i = 0; i < width * height; ++i) {
+    const int r = bits[i] >> 16 & 0xFF, g = bits[i] >> 8 & 0xFF, b = bits[i] & 0xFF;
+    wheel = wheel && ((r | g | b) == 0 || (std::max({r, g, b}) == 212 && std::min({r, g, b}) == 0));
     lit = lit || (r | g | b) != 0;
   }
-  return lit;
+  DeleteDC(memory), DeleteObject(dib), ReleaseDC(nullptr, screen);
+  return lit && wheel;
 }
 
 void CursorToCentre(int dy = 0) { SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2 + dy); }
