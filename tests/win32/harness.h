@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -50,15 +51,8 @@ inline std::string SettingsPath() {
 }
 
 inline std::string ReadFileText(const std::string &path) {
-  std::string text;
-  FILE *file = fopen(path.c_str(), "rb");
-  char buffer[256];
-  for (size_t n; file && (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-  if (file) fclose(file);
-  return text;
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
-inline void WriteFileText(const std::string &path, const std::string &text) {
-  FILE *file = fopen(path.c_str(), "wb");
-  fwrite(text.data(), 1, text.size(), file), fclose(file);
-}
+inline void WriteFileText(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }

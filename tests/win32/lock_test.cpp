@@ -120,14 +120,12 @@ TEST_F(LockTest, CloseIsCarriedOutUnlessTheVerifierRefuses) {
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     if (!IsWindow(window)) window = MakeWindow();
-    hostState = HostState{};
-    hostState.onWin9x = row.win9x, hostState.previewMode = row.preview, hostState.closing = row.closing;
-    hostState.verifyProc = row.scripted ? ScriptedVerifier : nullptr;
+    hostState = {.onWin9x = row.win9x, .previewMode = row.preview, .closing = row.closing,
+                 .verifyProc = row.scripted ? ScriptedVerifier : nullptr};
     verifier = {row.answer, 0, 0, false, false};
     SetCursorPos(333, 222);
     EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
-    EXPECT_EQ(!IsWindow(window), row.destroyed);
-    EXPECT_EQ(verifier.calls, row.calls);
+    EXPECT_TRUE(!IsWindow(window) == row.destroyed && verifier.calls == row.calls);
     // A refusal takes the cursor where it is as the new reference.
     EXPECT_EQ(hostState.lastCursorPos.x, row.destroyed ? 0 : 333);
     if (row.win9x && !row.preview && !row.closing) {
@@ -137,17 +135,14 @@ TEST_F(LockTest, CloseIsCarriedOutUnlessTheVerifierRefuses) {
 }
 
 TEST_F(LockTest, CloseGateAsksOnceOutsideTheQuietPeriodAndClearsPendingTicks) {
-  const DWORD never = 0xFFFFFFFFu;
-  // ago: since the last answer, or never
+  const DWORD never = 0xFFFFFFFFu;  // `ago`: since the last answer, or never
   const struct { int checking; DWORD ago; LRESULT answer, result; int calls; } rows[] = {
       {1, never, 1, 0, 0}, {0, 100, 1, 0, 0}, {0, 200, 0, 0, 1}, {0, never, 0, 0, 1}, {0, never, 5, 5, 1}};
   hostState.onWin9x = 1, hostState.verifyProc = ScriptedVerifier;
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
-    hostState.checkingPassword = row.checking, hostState.closing = 0;
-    verifier = {row.answer, 0, 0, false, false};
-    // Two timers whose ticks are pending when the gate asks.
-    SetTimer(window, 1, 50, nullptr), SetTimer(window, 2, 50, nullptr);
+    hostState.checkingPassword = row.checking, hostState.closing = 0, verifier = {row.answer, 0, 0, false, false};
+    SetTimer(window, 1, 50, nullptr), SetTimer(window, 2, 50, nullptr);  // both pending when the gate asks
     MSG tick;
     ASSERT_TRUE(PollUntil([&] { return PeekMessageA(&tick, window, WM_TIMER, WM_TIMER, PM_NOREMOVE) != 0; }));
     SetCursor(nullptr);
@@ -223,8 +218,7 @@ TEST(LockProperty, NothingButTheVerifiersYesClosesTheLockedSaver) {
   HWND window = nullptr;
   for (unsigned step = 0; step < propertySteps; ++step) {
     if (!window) {
-      hostState = HostState{};
-      hostState.onWin9x = 1, hostState.verifyProc = NestingVerifier, lastAnswer = false;
+      hostState = {.onWin9x = 1, .verifyProc = NestingVerifier}, lastAnswer = false;
       window = CreateWindowExA(0, SaverClassName, "Screen Saver", WS_POPUP, 0, 0, 64, 64, 0, 0, 0, 0);
     }
     // Now and then wait out the quiet period, so that the verifier is asked again.

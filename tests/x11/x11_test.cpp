@@ -37,6 +37,13 @@ pid_t Start(const std::string &env, const std::string &args, const std::string &
   return pid;
 }
 
+// The program's exit status within `seconds`, or -1 (then it is killed).
+int ExitStatus(pid_t pid, double seconds) {
+  int status = -1;
+  if (!PollFor(seconds, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) return kill(pid, SIGKILL), waitpid(pid, nullptr, 0), -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Every wheel colour is a channel permutation of another, so only the seeded sequence
 // tells a swapped channel: the colours of the first FRAMES lines from any possible seed.
 std::set<unsigned long> FirstColours(time_t first, time_t last, int frames) {
@@ -96,16 +103,13 @@ TEST_P(Drawing, DrawsTheSeededColoursRestartsAndEndsCleanly) {
   const auto expected = FirstColours(firstSeed, time(nullptr), std::min(firstFrames, RestartThreshold - 1));
   for (unsigned long pixel : firstColours) EXPECT_TRUE(firstFrames >= RestartThreshold || expected.count(pixel)) << pixel;
   EXPECT_TRUE(c.into != Into::OWN_WINDOW || framesSinceMap < EarlyFrames) << framesSinceMap;
-  XEvent close = {};
-  close.xclient = {ClientMessage, 0, True, display, window, XInternAtom(display, "WM_PROTOCOLS", False), 32, {}};
-  close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  XEvent close = {.xclient = {ClientMessage, 0, True, display, window, XInternAtom(display, "WM_PROTOCOLS", False), 32,
+                               {.l = {long(XInternAtom(display, "WM_DELETE_WINDOW", False))}}}};
   if (c.ending == Ending::CLOSE_BOX) XSendEvent(display, window, False, NoEventMask, &close);
   if (c.ending == Ending::WINDOW_DESTROYED) XDestroyWindow(display, window);
   if (c.ending == Ending::TERMINATED) kill(pid, SIGTERM);
   XSync(display, False);
-  int status = -1;
-  ASSERT_TRUE(PollFor(1, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << kill(pid, SIGKILL);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ExitStatus(pid, 1), 0);
   XWindowAttributes attributes;  // its own window goes with it; a foreign one stays
   EXPECT_EQ(XGetWindowAttributes(display, window, &attributes) != 0, c.ending == Ending::TERMINATED);
   XDestroyWindow(display, window);
@@ -124,9 +128,7 @@ class Refused : public testing::TestWithParam<RefusedCase> {};
 TEST_P(Refused, SaysWhatWasWrongAndMakesNoWindow) {
   const std::string errors = testing::TempDir() + "quorvane_errors";
   const pid_t pid = Start(GetParam().env, GetParam().args, errors);
-  int status = -1;
-  ASSERT_TRUE(PollFor(5, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << kill(pid, SIGKILL);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(ExitStatus(pid, 5), 1);
   std::ifstream file(errors);
   std::string what, usage, more;
   std::getline(std::getline(std::getline(file, what), usage), more);
