@@ -54,8 +54,9 @@ struct Reference {
 // Seeds and window sizes, from an unsized window to absurd ones, and the figures
 // they go through; under UndefinedBehaviorSanitizer this is the arbitrary-input run.
 TEST(Model, EveryTickAgreesWithTheIndependentModel) {
-  const struct { int32_t seed, width, height; } cases[] = {{1, 640, 480},       {1700000000, 0, 0},   {-123456789, 1, 1},  {-977333389, 101, 81},
-                        {42, 3840, 1080},    {7, 2147483647, 2147483647}, {99, -40, -30}, {12345, 1920, 1}};
+  const struct { int32_t seed, width, height; } cases[] = {
+      {1, 640, 480}, {1700000000, 0, 0}, {-123456789, 1, 1}, {-977333389, 101, 81}, {42, 3840, 1080},
+      {7, 2147483647, 2147483647}, {99, -40, -30}, {12345, 1920, 1}};
   int restarts = 0;
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "seed " << c.seed << " size " << c.width << "x" << c.height);

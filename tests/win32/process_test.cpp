@@ -166,7 +166,8 @@ struct Win9x : testing::Test {
 // Keys are pressed until the saver ends: a refusal keeps it, a faulting verifier ends
 // it through its exception guard, which clears the flag.
 TEST_F(Win9x, KeysEndTheLockedSaverOnceTheVerifierAccepts) {
-  const struct { DWORD usePassword; const char *answers; DWORD exitCode; int questions; } rows[] = {{1, "01", 0, 2}, {1, "f", 0xFFFFFFFFu, 1}, {0, "1", 0, 0}};
+  const struct { DWORD usePassword; const char *answers; DWORD exitCode; int questions; } rows[] = {
+      {1, "01", 0, 2}, {1, "f", 0xFFFFFFFFu, 1}, {0, "1", 0, 0}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.answers);
     Process saver = StartLocked(row.usePassword, row.answers);

@@ -18,9 +18,9 @@ TEST(Startup, CommandTailStepsOverTheProgramNameAndTheBlanksAfterIt) {
 }
 
 TEST(Startup, WindowHandleIsUnsignedDecimalWrappingAt32Bits) {
-  const struct { const char *text; UINT_PTR handle; } rows[] = {{"123", 123},     {"05", 5},  {"9", 9},   {"12x4", 12}, {"5/", 5},         {"7:", 7},
-              {"", 0},          {" 5", 0},  {"-5", 0},  {"/5", 0},    {":5", 0},         {"4294967295", 0xFFFFFFFFu},
-              {"4294967296", 0}, {"4294967306", 10}};
+  const struct { const char *text; UINT_PTR handle; } rows[] = {
+      {"123", 123}, {"05", 5}, {"9", 9}, {"12x4", 12}, {"5/", 5}, {"7:", 7}, {"", 0}, {" 5", 0}, {"-5", 0}, {"/5", 0},
+      {":5", 0}, {"4294967295", 0xFFFFFFFFu}, {"4294967296", 0}, {"4294967306", 10}};
   for (const auto &row : rows) EXPECT_EQ(reinterpret_cast<UINT_PTR>(ParseWindowHandle(row.text)), row.handle) << row.text;
 }
 

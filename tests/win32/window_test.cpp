@@ -68,8 +68,8 @@ TEST_F(SaverWindow, FullScreenCoversTheScreenOnTopUntilClosed) {
     if (!PollUntil([&] { return IsWindowVisible(window = FindWindowA(SaverClassName, SaverWindowTitle)); })) return;
     WNDCLASSA info = {};
     EXPECT_TRUE(GetClassInfoA(Instance(), SaverClassName, &info));
-    EXPECT_TRUE(info.style == (CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC) && !info.hIcon && !info.hCursor && info.hbrBackground == GetStockObject(BLACK_BRUSH) &&
-                info.lpfnWndProc == SaverWindowProc);
+    EXPECT_TRUE(info.style == (CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS | CS_OWNDC) && !info.hIcon && !info.hCursor &&
+                info.hbrBackground == GetStockObject(BLACK_BRUSH) && info.lpfnWndProc == SaverWindowProc);
     EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) == LONG(WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN) &&
                 GetWindowLongA(window, GWL_EXSTYLE) == LONG{WS_EX_TOPMOST});
     RECT rect = {}, screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};

@@ -40,8 +40,9 @@ pid_t Start(const std::string &env, const std::string &args, const std::string &
 // The program's exit status within `seconds`, or -1 (then it is killed).
 int ExitStatus(pid_t pid, double seconds) {
   int status = -1;
-  if (!PollFor(seconds, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) return kill(pid, SIGKILL), waitpid(pid, nullptr, 0), -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (PollFor(seconds, [&] { return waitpid(pid, &status, WNOHANG) == pid; }))
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return kill(pid, SIGKILL), waitpid(pid, nullptr, 0), -1;
 }
 
 // Every wheel colour is a channel permutation of another, so only the seeded sequence
