@@ -203,9 +203,9 @@ ff=$(printf '%s\n' "${FIRST_FLOOR[@]}" | grep -E '^[0-9]+$' | median)
 echo "first line after start: quorvane $fs ms, floor $ff ms, ratio $(ratio "$fs" "$ff") (target <= 1.5)"
 rss=$(awk '$1 == "quorvane" { print $6 }' "$RESULTS" | median)
 echo "quorvane peak resident memory: $rss KiB (the whole Wine process)"
-echo "quorvane.scr size: $(stat -c %s "$SAVER") bytes, stripped (target <= 24576)"
+echo "quorvane.scr (32-bit, shipped) size: $(stat -c %s build/windows/quorvane.scr 2>/dev/null) bytes, stripped (target <= 24576)"
 echo
-echo "Native microbenchmarks (simulated platform):"
+echo "Native microbenchmarks (the model alone):"
 build/native/qv_bench --benchmark_min_time=0.2 --benchmark_format=console 2>/dev/null |
   grep -E '^BM_' | awk '{ printf "  %-28s %10s %s\n", $1, $2, $3; t[$1] = $2 }
     END { if (t["BM_FourTrig"] > 0) printf "  AdvanceFrame / four trigonometric calls: %.2f (target <= 1.3)\n", t["BM_AdvanceFrame"] / t["BM_FourTrig"] }'

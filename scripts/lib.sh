@@ -1,4 +1,4 @@
-# Shared by scripts/test.sh, scripts/demo.sh and tests/e2e/run.sh; source it, don't run it.
+# Shared by scripts/test.sh, scripts/demo.sh, scripts/screenshots.sh and bench/measure.sh; source it, don't run it.
 #
 #   qv_choose_wine         sets QV_WINE, the Wine that runs our Windows programs here, and
 #                          QV_WIN_PRESET / QV_WIN_BUILD, the build those programs come from
