@@ -52,8 +52,9 @@ WindowPlacement FullScreenPlacement() {
   const HDC dc = GetDC(nullptr);
   GetClipBox(dc, &screen);
   ReleaseDC(nullptr, dc);
-  return {SaverWindowTitle, SaverStyle, SaverExStyle, screen.left, screen.top, screen.right - screen.left,
-          screen.bottom - screen.top};
+  const int width = screen.right - screen.left;
+  const int height = screen.bottom - screen.top;
+  return {SaverWindowTitle, SaverStyle, SaverExStyle, screen.left, screen.top, width, height};
 }
 
 // A full-screen saver that already runs is raised instead of started twice.
@@ -135,9 +136,9 @@ int RunSaverWindow(HWND parent) {
 
   HWND window = nullptr;
   if (RegisterClassA(&saverClass)) {
-    window = CreateWindowExA(placement.exStyle, SaverClassName, placement.title, placement.style, placement.x,
-                             placement.y, placement.width, placement.height, parent, nullptr,
-                             hostState.instanceHandle, nullptr);
+    window =
+        CreateWindowExA(placement.exStyle, SaverClassName, placement.title, placement.style, placement.x, placement.y,
+                        placement.width, placement.height, parent, nullptr, hostState.instanceHandle, nullptr);
   }
   int result = ExitNoWindow;
   if (window != nullptr) {

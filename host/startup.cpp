@@ -88,9 +88,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { SaverStartup(); }
 // The program's own start-up, in place of the C run-time's: nothing here needs
 // the run-time initialised (no constructors, no stdio, no heap), and the run-time's
 // exit processing is never run anyway, since the saver ends with ExitProcess.
-extern "C" void QuorvaneStartup() {
-  WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT);
-}
+extern "C" void QuorvaneStartup() { WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT); }
 
 void SaverStartup() {
   const char *tail = CommandTail(GetCommandLineA());
@@ -137,8 +135,8 @@ int StartPreview(const char *text) {
 
 int ShowConfigDialog(HWND owner) {
   if (!PrepareConfigDialog(hostState.instanceHandle)) return 0;
-  return static_cast<int>(DialogBoxParamA(hostState.instanceHandle, MAKEINTRESOURCEA(IDD_CONFIG),
-                                          owner, ConfigDialogProc, 0));
+  return static_cast<int>(
+      DialogBoxParamA(hostState.instanceHandle, MAKEINTRESOURCEA(IDD_CONFIG), owner, ConfigDialogProc, 0));
 }
 
 int StartPasswordChange(const char *text) {

@@ -58,8 +58,8 @@ BOOL ApplyScroll(HWND scrollBar, WORD code, WORD thumbPosition) {
 // and keeps the dialog to try again or cancel.
 void ReportSaveFailure(HWND dialog, DWORD error) {
   char reason[ReasonSize];
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
-                      ReasonSize, nullptr)) {
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason, ReasonSize,
+                      nullptr)) {
     reason[0] = '\0';
   }
   char text[sizeof SaveFailedText + ReasonSize];

@@ -32,7 +32,7 @@ qv_log() { printf '%s\n' "$*" >&2; }
 # ---- Packages ------------------------------------------------------------------------
 
 QV_PACKAGES=(
-  cmake g++ make git
+  cmake g++ make git clang-format
   googletest libgtest-dev libbenchmark-dev libx11-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64

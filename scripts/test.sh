@@ -70,6 +70,17 @@ check_shipped_program() {
   fi
 }
 
+# Every C and C++ file as the .clang-format at the root formats it: one case when all
+# are, and one failed case for each file that differs.
+check_format() {
+  local file failed=0
+  section "format"
+  for file in $(git ls-files '*.c' '*.cpp' '*.h'); do
+    clang-format --dry-run --Werror "$file" || failed=$((failed + 1))
+  done
+  record format $((failed == 0 ? 1 : 0)) "$failed"
+}
+
 wine_level() {
   qv_choose_wine
   # The shipped program is always the 32-bit build.
@@ -92,6 +103,7 @@ main() {
   if [ "${1:-}" = wine ]; then
     wine_level
   else
+    check_format
     if build native; then
       run_ctest "native" native
       build/native/qv_bench --benchmark_min_time=0.01 >/dev/null && record bench-smoke 1 0 || record bench-smoke 0 1

@@ -11,7 +11,9 @@
 
 namespace {
 
-struct RefArm { double radius, angle, radiusStep, angleStep; };
+struct RefArm {
+  double radius, angle, radiusStep, angleStep;
+};
 
 struct Reference {
   uint32_t random;
@@ -28,7 +30,7 @@ struct Reference {
     if (std::abs(hueStep) > 3) hueStep *= 3;
   }
   static uint32_t Color(int h) {
-    const int bands[6][3] = {{0, h, 255},    {0, 255, 510 - h},  {h - 510, 255, 0},
+    const int bands[6][3] = {{0, h, 255},        {0, 255, 510 - h},  {h - 510, 255, 0},
                              {255, 1020 - h, 0}, {255, 0, h - 1020}, {1530 - h, 0, 255}};
     const int *rgb = bands[h <= 255 ? 0 : h <= 510 ? 1 : h <= 765 ? 2 : h <= 1020 ? 3 : h <= 1275 ? 4 : 5];
     uint32_t color = 0;
@@ -54,9 +56,10 @@ struct Reference {
 // Seeds and window sizes, from an unsized window to absurd ones, and the figures
 // they go through; under UndefinedBehaviorSanitizer this is the arbitrary-input run.
 TEST(Model, EveryTickAgreesWithTheIndependentModel) {
-  const struct { int32_t seed, width, height; } cases[] = {
-      {1, 640, 480}, {1700000000, 0, 0}, {-123456789, 1, 1}, {-977333389, 101, 81}, {42, 3840, 1080},
-      {7, 2147483647, 2147483647}, {99, -40, -30}, {12345, 1920, 1}};
+  const struct {
+    int32_t seed, width, height;
+  } cases[] = {{1, 640, 480},    {1700000000, 0, 0},          {-123456789, 1, 1}, {-977333389, 101, 81},
+               {42, 3840, 1080}, {7, 2147483647, 2147483647}, {99, -40, -30},     {12345, 1920, 1}};
   int restarts = 0;
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << "seed " << c.seed << " size " << c.width << "x" << c.height);
@@ -83,7 +86,8 @@ TEST(Model, GeneratorStartsFromStateOneAndKeepsFifteenBits) {
 }
 
 uint64_t Fnv1a(uint64_t hash, int32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) hash = (hash ^ (static_cast<uint32_t>(value) >> shift & 0xFF)) * 0x100000001b3u;
+  for (int shift = 0; shift < 32; shift += 8)
+    hash = (hash ^ (static_cast<uint32_t>(value) >> shift & 0xFF)) * 0x100000001b3u;
   return hash;
 }
 
@@ -96,7 +100,8 @@ TEST(Model, FixedSeedGivesTheRecordedSequence) {
   for (int tick = 1; tick <= 1000; ++tick) {
     const Frame f = AdvanceFrame();
     if (f.clearAfter) clears.push_back(tick);
-    for (int32_t v : {f.from.x, f.from.y, f.to.x, f.to.y, int32_t(f.color), int32_t(f.clearAfter)}) hash = Fnv1a(hash, v);
+    for (int32_t v : {f.from.x, f.from.y, f.to.x, f.to.y, int32_t(f.color), int32_t(f.clearAfter)})
+      hash = Fnv1a(hash, v);
   }
   EXPECT_EQ(clears, (std::vector<int>{77, 171, 264, 403, 602, 686, 782, 925}));
   EXPECT_EQ(hash, 0xaaff636cfa3f22d7u);

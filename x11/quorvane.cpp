@@ -166,8 +166,7 @@ PixelChannel ChannelOf(unsigned long mask) {
 }
 
 unsigned long ScaleInto(PixelChannel channel, uint32_t component) {
-  const unsigned long scaled =
-      channel.bits >= 8 ? component << (channel.bits - 8) : component >> (8 - channel.bits);
+  const unsigned long scaled = channel.bits >= 8 ? component << (channel.bits - 8) : component >> (8 - channel.bits);
   return scaled << channel.shift;
 }
 
@@ -197,8 +196,7 @@ void UseOwnWindow() {
   Display *display = target.display;
   const int screen = DefaultScreen(display);
   const unsigned long black = BlackPixel(display, screen);
-  target.window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, OwnWidth, OwnHeight, 0,
-                                      black, black);
+  target.window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, OwnWidth, OwnHeight, 0, black, black);
   target.ownWindow = true;
   target.width = OwnWidth;
   target.height = OwnHeight;

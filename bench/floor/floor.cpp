@@ -54,8 +54,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   if (!RegisterClassA(&floorClass)) return 1;
 
   const HWND window = CreateWindowExA(WS_EX_TOPMOST, FloorClassName, "Floor", WS_POPUP | WS_VISIBLE, 0, 0,
-                                      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
-                                      nullptr, instance, nullptr);
+                                      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                      instance, nullptr);
   if (window == nullptr) return 1;
   SetTimer(window, FloorTimerId, interval, nullptr);
 

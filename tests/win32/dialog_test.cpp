@@ -26,13 +26,14 @@ void Scroll(HWND d, WORD code) { SendMessageA(d, WM_HSCROLL, code, (LPARAM)GetDl
 // Runs the dialog as the host does while `act` drives it; returns how it ended.
 template <typename Act>
 int RunDialog(Act act) {
-  return WhileRunning([] { return ShowConfigDialog(nullptr); }, [&](DWORD owner) {
-    const HWND dialog = WaitForWindow("#32770", "Quorvane");
-    GUITHREADINFO info = {sizeof info, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
-    GetGUIThreadInfo(owner, &info);
-    EXPECT_EQ(info.hwndFocus, GetDlgItem(dialog, IDC_CONFIG_OK));
-    act(dialog);
-  });
+  return WhileRunning([] { return ShowConfigDialog(nullptr); },
+                      [&](DWORD owner) {
+                        const HWND dialog = WaitForWindow("#32770", "Quorvane");
+                        GUITHREADINFO info = {sizeof info, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+                        GetGUIThreadInfo(owner, &info);
+                        EXPECT_EQ(info.hwndFocus, GetDlgItem(dialog, IDC_CONFIG_OK));
+                        act(dialog);
+                      });
 }
 
 class Settings : public testing::Test {
@@ -54,8 +55,10 @@ TEST_F(Settings, SpeedIsWrittenAsDecimalTextUnderTheSaversNames) {
 }
 
 TEST_F(Settings, DialogShowsTheStoredSpeedOrTheDefaultWhenOutOfRange) {
-  const struct { std::string file; int thumb; } rows[] = {
-      {"", 5}, {Stored("1"), 1}, {Stored("10"), 10}, {Stored("0"), 5}, {Stored("11"), 5}, {Stored("abc"), 5}};
+  const struct {
+    std::string file;
+    int thumb;
+  } rows[] = {{"", 5}, {Stored("1"), 1}, {Stored("10"), 10}, {Stored("0"), 5}, {Stored("11"), 5}, {Stored("abc"), 5}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.file);
     Store(row.file);
@@ -71,14 +74,33 @@ TEST_F(Settings, DialogShowsTheStoredSpeedOrTheDefaultWhenOutOfRange) {
 
 TEST_F(Settings, ScrollingStepsByOneWithinTheRangeAndFollowsOnlyAReleasedThumb) {
   // `shown` differs from `before` where the scroll bar must be left alone.
-  const struct { LONG before; int shown; WORD code, thumb; LONG after; int position; INT_PTR result; } rows[] = {
-      {5, 5, SB_LINELEFT, 0, 4, 4, 0}, {10, 10, SB_LINELEFT, 0, 9, 9, 0}, {1, 1, SB_LINELEFT, 0, 1, 1, 0},
-      {5, 5, SB_PAGELEFT, 0, 4, 4, 0}, {1, 1, SB_PAGELEFT, 0, 1, 1, 0}, {5, 5, SB_LINERIGHT, 0, 6, 6, 0},
-      {1, 1, SB_LINERIGHT, 0, 2, 2, 0}, {10, 10, SB_LINERIGHT, 0, 10, 10, 0}, {5, 5, SB_PAGERIGHT, 0, 6, 6, 0},
-      {10, 10, SB_PAGERIGHT, 0, 10, 10, 0}, {5, 5, SB_THUMBPOSITION, 7, 7, 7, 0}, {5, 5, SB_THUMBPOSITION, 0, 1, 1, 0},
-      {5, 5, SB_THUMBPOSITION, 65535, 10, 10, 0}, {4, 7, SB_THUMBTRACK, 2, 4, 7, 1}, {4, 7, SB_ENDSCROLL, 2, 4, 7, 1},
-      {5, 5, SB_LEFT, 0, 1, 1, 0}, {5, 5, SB_RIGHT, 0, 10, 10, 0}, {5, 7, 9, 2, 5, 5, 0}, {12, 7, 9, 2, 10, 10, 0},
-      {0, 7, 9, 2, 1, 1, 0}};
+  const struct {
+    LONG before;
+    int shown;
+    WORD code, thumb;
+    LONG after;
+    int position;
+    INT_PTR result;
+  } rows[] = {{5, 5, SB_LINELEFT, 0, 4, 4, 0},
+              {10, 10, SB_LINELEFT, 0, 9, 9, 0},
+              {1, 1, SB_LINELEFT, 0, 1, 1, 0},
+              {5, 5, SB_PAGELEFT, 0, 4, 4, 0},
+              {1, 1, SB_PAGELEFT, 0, 1, 1, 0},
+              {5, 5, SB_LINERIGHT, 0, 6, 6, 0},
+              {1, 1, SB_LINERIGHT, 0, 2, 2, 0},
+              {10, 10, SB_LINERIGHT, 0, 10, 10, 0},
+              {5, 5, SB_PAGERIGHT, 0, 6, 6, 0},
+              {10, 10, SB_PAGERIGHT, 0, 10, 10, 0},
+              {5, 5, SB_THUMBPOSITION, 7, 7, 7, 0},
+              {5, 5, SB_THUMBPOSITION, 0, 1, 1, 0},
+              {5, 5, SB_THUMBPOSITION, 65535, 10, 10, 0},
+              {4, 7, SB_THUMBTRACK, 2, 4, 7, 1},
+              {4, 7, SB_ENDSCROLL, 2, 4, 7, 1},
+              {5, 5, SB_LEFT, 0, 1, 1, 0},
+              {5, 5, SB_RIGHT, 0, 10, 10, 0},
+              {5, 7, 9, 2, 5, 5, 0},
+              {12, 7, 9, 2, 10, 10, 0},
+              {0, 7, 9, 2, 1, 1, 0}};
   const HWND dialog = OpenDialog();
   const HWND scrollBar = GetDlgItem(dialog, IDC_SPEED_SCROLL);
   for (const auto &row : rows) {
@@ -89,20 +111,29 @@ TEST_F(Settings, ScrollingStepsByOneWithinTheRangeAndFollowsOnlyAReleasedThumb) 
     EXPECT_TRUE(RedrawSpeed == row.after && GetScrollPos(scrollBar, SB_CTL) == row.position);
   }
   // Only the start and the two buttons' commands are handled; the rest is left to the platform.
-  for (const auto &[message, wParam, result] :
-       {std::tuple<UINT, WPARAM, INT_PTR>{WM_USER, 0, 0}, {WM_CLOSE, 0, 0}, {WM_COMMAND, IDCANCEL, 0},
-        {WM_COMMAND, IDOK, 0}, {WM_COMMAND, IDC_SPEED_SCROLL, 0}, {WM_COMMAND, IDC_CONFIG_OK, 1},
-        {WM_COMMAND, IDC_CONFIG_CANCEL, 1}, {WM_INITDIALOG, 0, 1}})
+  for (const auto &[message, wParam, result] : {std::tuple<UINT, WPARAM, INT_PTR>{WM_USER, 0, 0},
+                                                {WM_CLOSE, 0, 0},
+                                                {WM_COMMAND, IDCANCEL, 0},
+                                                {WM_COMMAND, IDOK, 0},
+                                                {WM_COMMAND, IDC_SPEED_SCROLL, 0},
+                                                {WM_COMMAND, IDC_CONFIG_OK, 1},
+                                                {WM_COMMAND, IDC_CONFIG_CANCEL, 1},
+                                                {WM_INITDIALOG, 0, 1}})
     EXPECT_EQ(ConfigDialogProc(dialog, message, wParam, 0), result) << message << " " << wParam;
   DestroyWindow(dialog);
 }
 
 TEST_F(Settings, ModalDialogSavesOnlyOnOkAndEndsOnlyByItsButtons) {
   const std::string odd = "[Quorvane]\n Redraw Speed = 3 \n;note\n";
-  const struct { const char *what; std::string file; void (*act)(HWND); int result; std::string after; } rows[] = {
+  const struct {
+    const char *what;
+    std::string file;
+    void (*act)(HWND);
+    int result;
+    std::string after;
+  } rows[] = {
       {"OK with no file", "", [](HWND d) { Command(d, IDC_CONFIG_OK); }, 1, Stored("5")},
-      {"the far right, then Cancel", odd, [](HWND d) { Scroll(d, SB_RIGHT), Command(d, IDC_CONFIG_CANCEL); }, 0,
-       odd},
+      {"the far right, then Cancel", odd, [](HWND d) { Scroll(d, SB_RIGHT), Command(d, IDC_CONFIG_CANCEL); }, 0, odd},
       {"Escape and the close box, then Cancel", "",
        [](HWND d) {
          EXPECT_TRUE((SendMessageA(d, WM_COMMAND, IDCANCEL, 0), IsWindow(d)));

@@ -55,4 +55,6 @@ inline std::string ReadFileText(const std::string &path) {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-inline void WriteFileText(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
+inline void WriteFileText(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}

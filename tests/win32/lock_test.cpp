@@ -2,8 +2,8 @@
 // activity rules, the close gate, the verifier's library and the registry setting,
 // and a seeded random run against the locked saver.
 #include "host/host.h"
-#include "saver/animation_proc.h"
 #include "saver/animation_model.h"
+#include "saver/animation_proc.h"
 #include "tests/win32/harness.h"
 
 #include <random>
@@ -16,7 +16,11 @@ const POINT Reference = {100, 100};
 HCURSOR Arrow() { return LoadCursorA(nullptr, IDC_ARROW); }
 
 // What the scripted verifier answers and saw.
-struct Verifier { LRESULT answer; int calls, depth; bool sawChecking, sawTimer; } verifier;
+struct Verifier {
+  LRESULT answer;
+  int calls, depth;
+  bool sawChecking, sawTimer;
+} verifier;
 
 BOOL WINAPI ScriptedVerifier(HWND window) {
   ++verifier.calls;
@@ -52,13 +56,28 @@ struct LockTest : testing::Test {
 };
 
 TEST_F(LockTest, ActivityPostsOneCloseOnlyWhileNeitherPreviewClosingNorAsking) {
-  const struct { UINT message; WPARAM wParam; bool closes; } rows[] = {
-      {WM_KEYDOWN, 0, true}, {WM_SYSKEYDOWN, 0, true}, {WM_LBUTTONDOWN, 0, true}, {WM_RBUTTONDOWN, 0, true},
-      {WM_MBUTTONDOWN, 0, true}, {WM_POWERBROADCAST, 0, true}, {WM_ACTIVATEAPP, 0, true}, {WM_ACTIVATEAPP, 1, false},
-      {WM_POWER, PWR_CRITICALRESUME, true}, {WM_POWER, PWR_SUSPENDREQUEST, false}, {WM_KEYUP, 0, false},
-      {WM_LBUTTONUP, 0, false}, {WM_SHOWWINDOW, 1, false}, {WM_USER, 0, false}};
-  const struct { int preview, closing, checking, win9x; bool active; } states[] = {
-      {0, 0, 0, 0, true}, {0, 0, 0, 1, true}, {1, 0, 0, 0, false}, {0, 1, 0, 1, false}, {0, 0, 1, 1, false}};
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    bool closes;
+  } rows[] = {{WM_KEYDOWN, 0, true},
+              {WM_SYSKEYDOWN, 0, true},
+              {WM_LBUTTONDOWN, 0, true},
+              {WM_RBUTTONDOWN, 0, true},
+              {WM_MBUTTONDOWN, 0, true},
+              {WM_POWERBROADCAST, 0, true},
+              {WM_ACTIVATEAPP, 0, true},
+              {WM_ACTIVATEAPP, 1, false},
+              {WM_POWER, PWR_CRITICALRESUME, true},
+              {WM_POWER, PWR_SUSPENDREQUEST, false},
+              {WM_KEYUP, 0, false},
+              {WM_LBUTTONUP, 0, false},
+              {WM_SHOWWINDOW, 1, false},
+              {WM_USER, 0, false}};
+  const struct {
+    int preview, closing, checking, win9x;
+    bool active;
+  } states[] = {{0, 0, 0, 0, true}, {0, 0, 0, 1, true}, {1, 0, 0, 0, false}, {0, 1, 0, 1, false}, {0, 0, 1, 1, false}};
   for (const auto &state : states) {
     for (const auto &row : rows) {
       SCOPED_TRACE(testing::Message() << "message " << row.message << " state " << (&state - states));
@@ -73,8 +92,11 @@ TEST_F(LockTest, ActivityPostsOneCloseOnlyWhileNeitherPreviewClosingNorAsking) {
 
 // Manhattan distance from the reference point; only a close moves the reference.
 TEST_F(LockTest, MouseClosesBeyondFourPixelsFromTheReference) {
-  const struct { POINT cursor; bool closes; } rows[] = {{{102, 102}, false}, {{103, 102}, true}, {{97, 99}, false},
-      {{100, 95}, true}, {{96, 100}, false}, {{100, 100}, false}, {{105, 100}, true}};
+  const struct {
+    POINT cursor;
+    bool closes;
+  } rows[] = {{{102, 102}, false}, {{103, 102}, true},  {{97, 99}, false}, {{100, 95}, true},
+              {{96, 100}, false},  {{100, 100}, false}, {{105, 100}, true}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << row.cursor.x << "," << row.cursor.y);
     hostState.lastCursorPos = Reference;
@@ -92,15 +114,26 @@ TEST_F(LockTest, MouseClosesBeyondFourPixelsFromTheReference) {
 // message reaches the verifier only on Windows 9x.
 TEST_F(LockTest, CursorAutoPlayQueryAndVerifyMessage) {
   const UINT autoPlay = RegisterWindowMessageA("QueryCancelAutoPlay");
-  const struct { UINT registered, message; WPARAM wParam; int win9x, preview, checking; bool scripted, closes, hidden;
-                 LRESULT result; int calls; } rows[] = {
-      {0, WM_SETCURSOR, 0, 0, 0, 0, false, false, true, 1, 0}, {0, WM_SETCURSOR, 0, 0, 1, 0, false, false, false, 0, 0},
-      {0, WM_SETCURSOR, 0, 0, 0, 1, false, false, false, 0, 0}, {0, WM_SHOWWINDOW, 1, 0, 0, 0, false, false, true, 0, 0},
-      {0, WM_SHOWWINDOW, 0, 0, 0, 0, false, false, false, 0, 0}, {0, WM_SHOWWINDOW, 1, 0, 0, 1, false, false, false, 0, 0},
-      {autoPlay, autoPlay, 0, 1, 0, 0, false, true, false, 0, 0}, {autoPlay, autoPlay, 0, 1, 1, 0, true, true, false, 1, 0},
-      {0, WM_NULL, 0, 0, 0, 0, false, false, false, 0, 0}, {0, SCRM_VERIFYPW, 0, 0, 0, 0, true, false, false, 0, 0},
-      {0, SCRM_VERIFYPW, 0, 1, 0, 0, false, false, false, 1, 0}, {0, SCRM_VERIFYPW, 0, 1, 0, 0, true, false, false, 7, 1},
-      {0, SCRM_VERIFYPW, 0, 1, 1, 0, true, false, false, 0, 0}};
+  const struct {
+    UINT registered, message;
+    WPARAM wParam;
+    int win9x, preview, checking;
+    bool scripted, closes, hidden;
+    LRESULT result;
+    int calls;
+  } rows[] = {{0, WM_SETCURSOR, 0, 0, 0, 0, false, false, true, 1, 0},
+              {0, WM_SETCURSOR, 0, 0, 1, 0, false, false, false, 0, 0},
+              {0, WM_SETCURSOR, 0, 0, 0, 1, false, false, false, 0, 0},
+              {0, WM_SHOWWINDOW, 1, 0, 0, 0, false, false, true, 0, 0},
+              {0, WM_SHOWWINDOW, 0, 0, 0, 0, false, false, false, 0, 0},
+              {0, WM_SHOWWINDOW, 1, 0, 0, 1, false, false, false, 0, 0},
+              {autoPlay, autoPlay, 0, 1, 0, 0, false, true, false, 0, 0},
+              {autoPlay, autoPlay, 0, 1, 1, 0, true, true, false, 1, 0},
+              {0, WM_NULL, 0, 0, 0, 0, false, false, false, 0, 0},
+              {0, SCRM_VERIFYPW, 0, 0, 0, 0, true, false, false, 0, 0},
+              {0, SCRM_VERIFYPW, 0, 1, 0, 0, false, false, false, 1, 0},
+              {0, SCRM_VERIFYPW, 0, 1, 0, 0, true, false, false, 7, 1},
+              {0, SCRM_VERIFYPW, 0, 1, 1, 0, true, false, false, 0, 0}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     hostState.autoPlayMessage = row.registered, hostState.onWin9x = row.win9x, hostState.previewMode = row.preview;
@@ -114,13 +147,20 @@ TEST_F(LockTest, CursorAutoPlayQueryAndVerifyMessage) {
 }
 
 TEST_F(LockTest, CloseIsCarriedOutUnlessTheVerifierRefuses) {
-  const struct { int win9x, preview, closing; bool scripted; LRESULT answer; bool destroyed; int calls; } rows[] = {
-      {0, 0, 0, true, 0, true, 0}, {1, 0, 0, false, 0, true, 0}, {1, 0, 0, true, 0, false, 1},
-      {1, 0, 0, true, 9, true, 1}, {1, 1, 0, true, 0, true, 0}, {1, 0, 1, true, 0, true, 0}};
+  const struct {
+    int win9x, preview, closing;
+    bool scripted;
+    LRESULT answer;
+    bool destroyed;
+    int calls;
+  } rows[] = {{0, 0, 0, true, 0, true, 0}, {1, 0, 0, false, 0, true, 0}, {1, 0, 0, true, 0, false, 1},
+              {1, 0, 0, true, 9, true, 1}, {1, 1, 0, true, 0, true, 0},  {1, 0, 1, true, 0, true, 0}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     if (!IsWindow(window)) window = MakeWindow();
-    hostState = {.onWin9x = row.win9x, .previewMode = row.preview, .closing = row.closing,
+    hostState = {.onWin9x = row.win9x,
+                 .previewMode = row.preview,
+                 .closing = row.closing,
                  .verifyProc = row.scripted ? ScriptedVerifier : nullptr};
     verifier = {row.answer, 0, 0, false, false};
     SetCursorPos(333, 222);
@@ -136,8 +176,12 @@ TEST_F(LockTest, CloseIsCarriedOutUnlessTheVerifierRefuses) {
 
 TEST_F(LockTest, CloseGateAsksOnceOutsideTheQuietPeriodAndClearsPendingTicks) {
   const DWORD never = 0xFFFFFFFFu;  // `ago`: since the last answer, or never
-  const struct { int checking; DWORD ago; LRESULT answer, result; int calls; } rows[] = {
-      {1, never, 1, 0, 0}, {0, 100, 1, 0, 0}, {0, 200, 0, 0, 1}, {0, never, 0, 0, 1}, {0, never, 5, 5, 1}};
+  const struct {
+    int checking;
+    DWORD ago;
+    LRESULT answer, result;
+    int calls;
+  } rows[] = {{1, never, 1, 0, 0}, {0, 100, 1, 0, 0}, {0, 200, 0, 0, 1}, {0, never, 0, 0, 1}, {0, never, 5, 5, 1}};
   hostState.onWin9x = 1, hostState.verifyProc = ScriptedVerifier;
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
@@ -162,17 +206,31 @@ TEST_F(LockTest, CloseGateAsksOnceOutsideTheQuietPeriodAndClearsPendingTicks) {
 
 void SetUsePassword(DWORD type, const char *bytes, DWORD size) {
   RegDeleteKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword");
-  if (type != REG_NONE) RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword", type, bytes, size);
+  if (type != REG_NONE)
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword", type, bytes, size);
 }
 
-BOOL SaverRunning() { BOOL on = FALSE; return SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &on, 0) && on; }
+BOOL SaverRunning() {
+  BOOL on = FALSE;
+  return SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &on, 0) && on;
+}
 
 // The setting is read as a 4-byte integer; shorter values fill its low bytes.
 TEST_F(LockTest, PasswordLibraryLoadsOnWindows9xWhenTheSettingIsOn) {
-  const struct { int win9x; DWORD type; const char *bytes; DWORD size; bool locked; } rows[] = {
-      {1, REG_NONE, "", 0, false}, {1, REG_DWORD, "\0\0\0\0", 4, false}, {1, REG_DWORD, "\1\0\0\0", 4, true},
-      {1, REG_BINARY, "\1", 1, true}, {1, REG_BINARY, "\0\1", 2, true}, {1, REG_BINARY, "\0", 1, false},
-      {1, REG_BINARY, "\1\0\0\0\0", 5, false}, {0, REG_DWORD, "\1\0\0\0", 4, false}};
+  const struct {
+    int win9x;
+    DWORD type;
+    const char *bytes;
+    DWORD size;
+    bool locked;
+  } rows[] = {{1, REG_NONE, "", 0, false},
+              {1, REG_DWORD, "\0\0\0\0", 4, false},
+              {1, REG_DWORD, "\1\0\0\0", 4, true},
+              {1, REG_BINARY, "\1", 1, true},
+              {1, REG_BINARY, "\0\1", 2, true},
+              {1, REG_BINARY, "\0", 1, false},
+              {1, REG_BINARY, "\1\0\0\0\0", 5, false},
+              {0, REG_DWORD, "\1\0\0\0", 4, false}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     hostState.onWin9x = row.win9x;
@@ -199,7 +257,9 @@ void PostRandomActivity(HWND window) {
   PostMessageA(window, message, message == WM_TIMER ? AnimationTimerId : 0, 0);
 }
 
-void Pump() { for (MSG m; PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&m); }
+void Pump() {
+  for (MSG m; PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&m);
+}
 
 BOOL WINAPI NestingVerifier(HWND window) {
   EXPECT_EQ(verifier.depth, 0) << "the verifier was asked while it was asking";
@@ -222,7 +282,8 @@ TEST(LockProperty, NothingButTheVerifiersYesClosesTheLockedSaver) {
       window = CreateWindowExA(0, SaverClassName, "Screen Saver", WS_POPUP, 0, 0, 64, 64, 0, 0, 0, 0);
     }
     // Now and then wait out the quiet period, so that the verifier is asked again.
-    if (chance() % 3 == 0) PollUntil([] { return GetTickCount() - hostState.lastPasswordCheckTick >= PasswordRecheckDelay; });
+    if (chance() % 3 == 0)
+      PollUntil([] { return GetTickCount() - hostState.lastPasswordCheckTick >= PasswordRecheckDelay; });
     PostRandomActivity(window);
     Pump();
     if (!IsWindow(window)) {

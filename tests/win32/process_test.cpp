@@ -14,7 +14,9 @@ std::string Beside(const char *name) {
 std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
 std::string Decimal(HWND window) { return std::to_string(reinterpret_cast<UINT_PTR>(window)); }
 
-BOOL CALLBACK NoteVisible(HWND window, LPARAM seen) { return *reinterpret_cast<bool *>(seen) |= IsWindowVisible(window), TRUE; }
+BOOL CALLBACK NoteVisible(HWND window, LPARAM seen) {
+  return *reinterpret_cast<bool *>(seen) |= IsWindowVisible(window), TRUE;
+}
 
 // A started program; one still running when the test ends is ended here.
 struct Process {
@@ -22,8 +24,9 @@ struct Process {
   explicit Process(std::string commandLine) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    EXPECT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &info)) << commandLine;
+    EXPECT_TRUE(
+        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        << commandLine;
   }
   ~Process() {
     if (info.hProcess != nullptr && Running()) TerminateProcess(info.hProcess, 1);
@@ -64,7 +67,9 @@ bool ScreenShowsWheelLines() {
   return lit && wheel;
 }
 
-void CursorToCentre(int dy = 0) { SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2 + dy); }
+void CursorToCentre(int dy = 0) {
+  SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2 + dy);
+}
 void PressKey() { keybd_event(VK_SPACE, 0, 0, 0), keybd_event(VK_SPACE, 0, KEYEVENTF_KEYUP, 0); }
 
 HWND ForegroundSaver() {
@@ -75,8 +80,8 @@ HWND ForegroundSaver() {
 
 // A window of this process, as a settings window would be: 320x240, frameless.
 HWND TestWindow(DWORD visible) {
-  const WNDCLASSA windowClass = {0, DefWindowProcA, 0, 0, GetModuleHandleA(nullptr), nullptr, nullptr, nullptr, nullptr,
-                                 "QvProcessTest"};
+  const WNDCLASSA windowClass = {0,       DefWindowProcA, 0,       0,       GetModuleHandleA(nullptr),
+                                 nullptr, nullptr,        nullptr, nullptr, "QvProcessTest"};
   RegisterClassA(&windowClass);  // fails harmlessly once registered
   return CreateWindowA("QvProcessTest", "Test", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr,
                        GetModuleHandleA(nullptr), nullptr);
@@ -143,7 +148,8 @@ struct Win9x : testing::Test {
     dir = std::string(temp) + "qv-process-9x\\";
     log = dir + Files[3];
     CreateDirectoryA(dir.c_str(), nullptr);
-    for (int i = 0; i < 3; ++i) CopyFileA(Beside(i ? Files[i] : "quorvane.scr").c_str(), (dir + Files[i]).c_str(), FALSE);
+    for (int i = 0; i < 3; ++i)
+      CopyFileA(Beside(i ? Files[i] : "quorvane.scr").c_str(), (dir + Files[i]).c_str(), FALSE);
     RegSetKeyValueA(HKEY_CURRENT_USER, AppKey, "Version", REG_SZ, "win98", 6);
     RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(AppKey) + "\\DllOverrides").c_str(), "mpr", REG_SZ, "native", 7);
     SetEnvironmentVariableA("QV_DOUBLE_LOG", log.c_str());
@@ -166,8 +172,12 @@ struct Win9x : testing::Test {
 // Keys are pressed until the saver ends: a refusal keeps it, a faulting verifier ends
 // it through its exception guard, which clears the flag.
 TEST_F(Win9x, KeysEndTheLockedSaverOnceTheVerifierAccepts) {
-  const struct { DWORD usePassword; const char *answers; DWORD exitCode; int questions; } rows[] = {
-      {1, "01", 0, 2}, {1, "f", 0xFFFFFFFFu, 1}, {0, "1", 0, 0}};
+  const struct {
+    DWORD usePassword;
+    const char *answers;
+    DWORD exitCode;
+    int questions;
+  } rows[] = {{1, "01", 0, 2}, {1, "f", 0xFFFFFFFFu, 1}, {0, "1", 0, 0}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.answers);
     Process saver = StartLocked(row.usePassword, row.answers);

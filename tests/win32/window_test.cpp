@@ -30,18 +30,17 @@ HWND MakeWindow(const char *title, DWORD style = WS_POPUP | WS_VISIBLE, const ch
   return CreateWindowExA(0, name, title, style, 0, 0, 200, 100, nullptr, nullptr, Instance(), nullptr);
 }
 
-
 COLORREF PixelAt(HWND window, int x, int y) { return GetPixel(GetDC(window), x, y); }  // an own DC, kept
-
 
 // The saver's loop beside `script`; a loop that outlives the script by 5 s fails the program, not hangs it.
 template <typename Script>
 int RunBeside(HWND parent, Script script) {
   std::atomic<int> result = INT_MIN;
-  WhileRunning([&] { return result = RunSaverWindow(parent); }, [&](DWORD) {
-    script();
-    if (!PollUntil([&] { return result != INT_MIN; })) TerminateProcess(GetCurrentProcess(), 3);
-  });
+  WhileRunning([&] { return result = RunSaverWindow(parent); },
+               [&](DWORD) {
+                 script();
+                 if (!PollUntil([&] { return result != INT_MIN; })) TerminateProcess(GetCurrentProcess(), 3);
+               });
   return result;
 }
 
@@ -61,7 +60,7 @@ class SaverWindow : public testing::Test {
 };
 
 TEST_F(SaverWindow, FullScreenCoversTheScreenOnTopUntilClosed) {
-  hostState.onWin9x = 1;  // no password is set, so nothing asks for one
+  hostState.onWin9x = 1;   // no password is set, so nothing asks for one
   SetCursorPos(321, 123);  // away from (0,0), where a lost reference point would sit
   const int result = RunBeside(nullptr, [] {
     HWND window = nullptr;
@@ -104,8 +103,15 @@ TEST_F(SaverWindow, PreviewFillsItsParentPassesContextMenusUpAndClosesOnTheSyste
 }
 
 TEST_F(SaverWindow, SecondStartRaisesTheRunningSaverAndATakenClassStartsNothing) {
-  const struct { const char *existingTitle; bool preview; int result; } rows[] = {  // the class is taken first
-      {nullptr, false, -1}, {"Screen Saver", false, 0}, {"Screen Saver", true, -1}, {"Preview", false, -1}};
+  const struct {
+    const char *existingTitle;
+    bool preview;
+    int result;
+  } rows[] = {// the class is taken first
+              {nullptr, false, -1},
+              {"Screen Saver", false, 0},
+              {"Screen Saver", true, -1},
+              {"Preview", false, -1}};
   for (const auto &row : rows) {
     SCOPED_TRACE(&row - rows);
     const HWND parent = MakeWindow("Settings", WS_POPUP | WS_VISIBLE, ParentClass, ParentProc);
@@ -140,8 +146,19 @@ TEST_F(SaverWindow, CreationDetachesInputHidesTheCursorAndStartsTheAnimation) {
 }
 
 TEST_F(SaverWindow, TimerIntervalDoublesWithTheSpeedAndSaturates) {
-  const struct { LONG speed; UINT interval; } rows[] = {{1, 3}, {2, 6}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0},
-      {30, 1677721600u}, {31, 0x7FFFFFFF}, {1000, 0x7FFFFFFF}, {INT_MIN, 0}};
+  const struct {
+    LONG speed;
+    UINT interval;
+  } rows[] = {{1, 3},
+              {2, 6},
+              {5, 50},
+              {10, 1600},
+              {0, 1},
+              {-1, 0},
+              {30, 1677721600u},
+              {31, 0x7FFFFFFF},
+              {1000, 0x7FFFFFFF},
+              {INT_MIN, 0}};
   for (const auto &row : rows) EXPECT_EQ(TimerInterval(row.speed), row.interval) << row.speed;
 }
 
@@ -151,8 +168,10 @@ TEST_F(SaverWindow, ProcedureKeepsTheTitleSizesTheModelErasesAndDrawsUnlessClosi
   EXPECT_TRUE(!SetWindowTextA(window, "Other") && FindWindowA(SaverClassName, SaverWindowTitle) == window);
   SaverWindowProc(window, WM_SIZE, 0, MAKELPARAM(300, 250));
   EXPECT_TRUE(animationState.width == 300 && animationState.height == 250);
-  const struct { int previewMode, closing; bool drawn, cursorHidden, closeRequested; } rows[] = {
-      {0, 1, false, false, false}, {1, 0, true, false, false}, {0, 0, true, true, true}};
+  const struct {
+    int previewMode, closing;
+    bool drawn, cursorHidden, closeRequested;
+  } rows[] = {{0, 1, false, false, false}, {1, 0, true, false, false}, {0, 0, true, true, true}};
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << row.previewMode << row.closing);
     hostState.previewMode = row.previewMode, hostState.closing = row.closing;

@@ -2,9 +2,9 @@
 #include "saver/animation_model.h"
 
 // GoogleTest before Xlib, whose macros (None, Bool) would break its templates.
-#include <gtest/gtest.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,7 +65,13 @@ void Capture(Window window, std::vector<unsigned long> &pixels) {
 
 enum class Into { OWN_WINDOW, WINDOW_ID, ENVIRONMENT };
 enum class Ending { CLOSE_BOX, WINDOW_DESTROYED, TERMINATED };
-struct DrawingCase { const char *name; Into into; const char *args; int intervalMs; Ending ending; };
+struct DrawingCase {
+  const char *name;
+  Into into;
+  const char *args;
+  int intervalMs;
+  Ending ending;
+};
 class Drawing : public testing::TestWithParam<DrawingCase> {};
 
 // Early lines in the seeded colours, then a restart (a pixel once lit turns black), then the end.
@@ -102,10 +108,17 @@ TEST_P(Drawing, DrawsTheSeededColoursRestartsAndEndsCleanly) {
     return false;
   }));
   const auto expected = FirstColours(firstSeed, time(nullptr), std::min(firstFrames, RestartThreshold - 1));
-  for (unsigned long pixel : firstColours) EXPECT_TRUE(firstFrames >= RestartThreshold || expected.count(pixel)) << pixel;
+  for (unsigned long pixel : firstColours)
+    EXPECT_TRUE(firstFrames >= RestartThreshold || expected.count(pixel)) << pixel;
   EXPECT_TRUE(c.into != Into::OWN_WINDOW || framesSinceMap < EarlyFrames) << framesSinceMap;
-  XEvent close = {.xclient = {ClientMessage, 0, True, display, window, XInternAtom(display, "WM_PROTOCOLS", False), 32,
-                               {.l = {long(XInternAtom(display, "WM_DELETE_WINDOW", False))}}}};
+  XEvent close = {.xclient = {ClientMessage,
+                              0,
+                              True,
+                              display,
+                              window,
+                              XInternAtom(display, "WM_PROTOCOLS", False),
+                              32,
+                              {.l = {long(XInternAtom(display, "WM_DELETE_WINDOW", False))}}}};
   if (c.ending == Ending::CLOSE_BOX) XSendEvent(display, window, False, NoEventMask, &close);
   if (c.ending == Ending::WINDOW_DESTROYED) XDestroyWindow(display, window);
   if (c.ending == Ending::TERMINATED) kill(pid, SIGTERM);
@@ -116,13 +129,18 @@ TEST_P(Drawing, DrawsTheSeededColoursRestartsAndEndsCleanly) {
   XDestroyWindow(display, window);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, Drawing, testing::Values(
-  DrawingCase{"OwnWindowDefaultSpeedResizedThenClosed", Into::OWN_WINDOW, "", 50, Ending::CLOSE_BOX},
-  DrawingCase{"WindowIdDestroyed", Into::WINDOW_ID, "-speed 1", 10, Ending::WINDOW_DESTROYED},
-  DrawingCase{"HandedOverWindowTerminated", Into::ENVIRONMENT, "--speed 2", 10, Ending::TERMINATED}),
-  [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Targets, Drawing,
+    testing::Values(DrawingCase{"OwnWindowDefaultSpeedResizedThenClosed", Into::OWN_WINDOW, "", 50, Ending::CLOSE_BOX},
+                    DrawingCase{"WindowIdDestroyed", Into::WINDOW_ID, "-speed 1", 10, Ending::WINDOW_DESTROYED},
+                    DrawingCase{"HandedOverWindowTerminated", Into::ENVIRONMENT, "--speed 2", 10, Ending::TERMINATED}),
+    [](const auto &info) { return std::string(info.param.name); });
 
-struct RefusedCase { const char *name; const char *env; const char *args; };
+struct RefusedCase {
+  const char *name;
+  const char *env;
+  const char *args;
+};
 class Refused : public testing::TestWithParam<RefusedCase> {};
 
 // One line saying what was wrong, the usage, status 1, and no window made meanwhile.
@@ -139,14 +157,17 @@ TEST_P(Refused, SaysWhatWasWrongAndMakesNoWindow) {
   EXPECT_FALSE(XCheckTypedEvent(display, CreateNotify, &created));
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLines, Refused, testing::Values(
-  RefusedCase{"SpeedZero", "", "--speed 0"}, RefusedCase{"SpeedEleven", "", "-speed 11"},
-  RefusedCase{"SpeedWithLetters", "", "--speed 5x"}, RefusedCase{"SpeedSigned", "", "--speed +5"},
-  RefusedCase{"SpeedEmpty", "", "--speed ''"}, RefusedCase{"SpeedMissing", "", "--root --speed"},
-  RefusedCase{"UnknownOption", "", "--roots"}, RefusedCase{"StrayWord", "", "--root extra"},
-  RefusedCase{"WindowIdNotANumber", "", "--window-id 0xzz"}, RefusedCase{"WindowIdOfNoWindow", "", "-window-id 0x1fffffff"},
-  RefusedCase{"HandedOverNotANumber", "XSCREENSAVER_WINDOW=root", ""}, RefusedCase{"NoDisplay", "DISPLAY=:9999", ""}),
-  [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, Refused,
+    testing::Values(RefusedCase{"SpeedZero", "", "--speed 0"}, RefusedCase{"SpeedEleven", "", "-speed 11"},
+                    RefusedCase{"SpeedWithLetters", "", "--speed 5x"}, RefusedCase{"SpeedSigned", "", "--speed +5"},
+                    RefusedCase{"SpeedEmpty", "", "--speed ''"}, RefusedCase{"SpeedMissing", "", "--root --speed"},
+                    RefusedCase{"UnknownOption", "", "--roots"}, RefusedCase{"StrayWord", "", "--root extra"},
+                    RefusedCase{"WindowIdNotANumber", "", "--window-id 0xzz"},
+                    RefusedCase{"WindowIdOfNoWindow", "", "-window-id 0x1fffffff"},
+                    RefusedCase{"HandedOverNotANumber", "XSCREENSAVER_WINDOW=root", ""},
+                    RefusedCase{"NoDisplay", "DISPLAY=:9999", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 int IgnoreError(Display *, XErrorEvent *) { return 0; }
 
