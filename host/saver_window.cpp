@@ -115,6 +115,16 @@ void ForwardToParent(HWND window, UINT message, LPARAM lParam) {
   }
 }
 
+// While the message is delivered the screen's clip box still reports the old size;
+// the virtual-screen metrics already report the new one.
+void CoverVirtualScreen(HWND window) {
+  const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  SetWindowPos(window, HWND_TOPMOST, x, y, width, height, SWP_NOACTIVATE);
+}
+
 bool IsSwitchingCommand(WPARAM command) {
   return command == SC_NEXTWINDOW || command == SC_PREVWINDOW || command == SC_SCREENSAVE;
 }
@@ -180,6 +190,11 @@ LRESULT WINAPI SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       break;
     case WM_SYSCOMMAND:
       if (!host.previewMode && IsSwitchingCommand(wParam)) return 0;
+      break;
+    case WM_DISPLAYCHANGE:
+      // A monitor plugged in or a new resolution must not leave part of the desktop
+      // uncovered; a preview follows its parent instead.
+      if (!host.previewMode) CoverVirtualScreen(window);
       break;
     case WM_TIMER:
       if (host.closing) return 0;
