@@ -12,10 +12,10 @@ cd "$QV_ROOT"
 OUT="$QV_ROOT/build/packages"
 
 # cpack works in a temp dir of its own; only the package itself lands in $OUT.
-cpack_into_out() {  # cpack_into_out PRESET
+cpack_into_out() {  # cpack_into_out PRESET EXTENSION
   qv_temp_dir
   cpack --config "build/$1/CPackConfig.cmake" -B "$QV_TEMP_DIR" >/dev/null
-  cp "$QV_TEMP_DIR"/quorvane*.{zip,deb} "$OUT"/ 2>/dev/null || true
+  cp "$QV_TEMP_DIR"/quorvane*."$2" "$OUT"/
 }
 
 qv_install_deps
@@ -25,10 +25,10 @@ mkdir -p "$OUT"
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target quorvane setup
 cp build/windows/quorvane-*-setup.exe "$OUT"/
-cpack_into_out windows
+cpack_into_out windows zip
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target quorvane
-cpack_into_out native
+cpack_into_out native deb
 
 ls -l "$OUT"
