@@ -14,6 +14,7 @@ RequestExecutionLevel admin
 !define DESKTOP_KEY "Control Panel\Desktop"
 
 Name "Quorvane ${VERSION}"
+BrandingText "Quorvane ${VERSION}"
 OutFile "${OUTFILE}"
 ; The saver goes to $SYSDIR; this folder only holds the uninstaller and the licence.
 InstallDir "$PROGRAMFILES\Quorvane"

@@ -73,6 +73,7 @@ windows_setup() {
     expect "SCRNSAVE.EXE was ${row%|*}" "$(registry "$DESKTOP" SCRNSAVE.EXE)" "${row#*|}"
     expect "saver and googoo.goo left" "$(ls "$SCR" "$WINEPREFIX/drive_c/windows/googoo.goo" 2>/dev/null | wc -l)" 1
     expect "entry left" "$(registry "$ENTRY" DisplayVersion)" ""
+    expect "other desktop setting" "$(registry "$DESKTOP" MenuShowDelay)" 400
   done
 }
 
