@@ -3,11 +3,14 @@
 # what is missing, builds the native, ubsan and Windows presets, and runs every test level:
 # the model natively (plain and under UndefinedBehaviorSanitizer), the X11 program against
 # Xvfb and XScreenSaver, and the Win32 programs under Wine, all on one Xvfb display and one
-# Wine prefix. Prints each level's count, then a last line "N passed, M failed" over the
-# test cases of all of them, and exits non-zero on any failure.
+# Wine prefix; then builds the packages (scripts/package.sh) and tests them as people
+# install them (tests/packages/packages_test.sh, in a fresh prefix of its own). Prints each
+# level's count, then a last line "N passed, M failed" over the test cases of all of them,
+# and exits non-zero on any failure.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh wine       only the Win32 level (builds its preset first)
+#   scripts/test.sh packages   only the packages level
 #
 # QV_PREFIX   a Wine prefix to reuse (made there on first use) instead of a fresh one
 set -euo pipefail
@@ -96,12 +99,31 @@ wine_level() {
   run_ctest "win32 ($QV_WIN_PRESET, under $QV_WINE)" "$QV_WIN_PRESET"
 }
 
+# Each case of the package test prints "PASS name" or "FAIL name"; a failed build of the
+# packages, or a test script that failed without saying which case, is one failed case.
+packages_level() {
+  local log status=0 passed failed
+  section "packages built and installed"
+  if ! scripts/package.sh; then
+    record packages 0 1
+    return 0
+  fi
+  log="$(tests/packages/packages_test.sh)" || status=$?
+  printf '%s\n' "$log"
+  passed=$(grep -c '^PASS ' <<<"$log" || true)
+  failed=$(grep -c '^FAIL ' <<<"$log" || true)
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  record packages "$passed" "$failed"
+}
+
 main() {
   section "packages"
   qv_install_deps
   qv_start_xvfb
   if [ "${1:-}" = wine ]; then
     wine_level
+  elif [ "${1:-}" = packages ]; then
+    packages_level
   else
     check_format
     if build native; then
@@ -110,6 +132,7 @@ main() {
     fi
     if build ubsan; then run_ctest "ubsan" ubsan -R model; fi
     wine_level
+    packages_level
   fi
   section "summary"
   printf '%s\n' "${summaries[@]}"

@@ -34,7 +34,7 @@ constexpr int64_t MaxLateMs = 100;
 constexpr int OwnWidth = 640;
 constexpr int OwnHeight = 480;
 constexpr const char *Title = "Quorvane";
-constexpr const char *Usage = "usage: quorvane [--root | --window-id ID] [--speed 1-10]";
+constexpr const char *Usage = "usage: quorvane [--root | --window-id ID] [--speed 1-10] | --help | --version";
 constexpr long EVENT_MASK = ExposureMask | StructureNotifyMask;
 
 struct Options {
@@ -120,6 +120,9 @@ void ParseCommandLine(int argc, char **argv) {
       if (!ParseNumber(text, 10, MaxSpeed, speed) || speed < MinSpeed)
         Refuse("the speed must be a whole number from 1 to 10, not", text);
       options.speed = static_cast<int>(speed);
+    } else if (IsOption(argv[i], "help") || IsOption(argv[i], "version")) {
+      std::printf("%s\n", IsOption(argv[i], "help") ? Usage : "quorvane " QV_VERSION);
+      std::exit(0);
     } else {
       Refuse("unknown option", argv[i]);
     }

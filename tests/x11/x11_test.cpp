@@ -2,9 +2,10 @@
 #include "saver/animation_model.h"
 
 // GoogleTest before Xlib, whose macros (None, Bool) would break its templates.
+#include <gtest/gtest.h>
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

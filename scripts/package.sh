@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds every package into build/packages/, installing what is missing (as root, Debian 12):
+#   quorvane-<version>-setup.exe   the Windows setup program (32-bit, NSIS)
+#   quorvane-<version>-win32.zip   quorvane.scr, README.txt and LICENSE.txt, to install by hand
+#   quorvane_<version>_amd64.deb   the X11 program for XScreenSaver, with its manual page
+set -euo pipefail
+
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/scripts/lib.sh"
+qv_install_cleanup_trap
+cd "$QV_ROOT"
+
+OUT="$QV_ROOT/build/packages"
+
+# cpack works in a temp dir of its own; only the package itself lands in $OUT.
+cpack_into_out() {  # cpack_into_out PRESET EXTENSION
+  qv_temp_dir
+  cpack --config "build/$1/CPackConfig.cmake" -B "$QV_TEMP_DIR" >/dev/null
+  cp "$QV_TEMP_DIR"/quorvane*."$2" "$OUT"/
+}
+
+qv_install_deps
+rm -rf "$OUT"
+mkdir -p "$OUT"
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target quorvane setup
+cp build/windows/quorvane-*-setup.exe "$OUT"/
+cpack_into_out windows zip
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target quorvane
+cpack_into_out native deb
+
+ls -l "$OUT"

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The packages in build/packages/ as people install them, one case each: the setup program
+# under Wine in a fresh prefix (or, where no 32-bit code runs, its payload), the Debian
+# package, and the X11 program's --version and --help (its other options have tests of
+# their own). Prints each failed check, then "PASS case" or "FAIL case"; exits 1 if any
+# case failed. Needs DISPLAY.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+qv_install_cleanup_trap
+cd "$QV_ROOT/build/packages"
+DEB=$(echo quorvane_*_amd64.deb)
+VERSION=$(dpkg-deb -f "$DEB" Version)
+ENTRY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvane'
+DESKTOP='HKCU\Control Panel\Desktop'
+failures=0
+
+# expect WHAT GOT WANT
+expect() {
+  [ "$2" = "$3" ] && return
+  echo "  $1: got '$2', want '$3'"
+  failures=$((failures + 1))
+}
+
+# run_case NAME FUNCTION
+run_case() {
+  local before=$failures
+  "$2"
+  [ "$failures" = "$before" ] && echo "PASS $1" || echo "FAIL $1"
+}
+
+# registry KEY VALUE: its data, or nothing
+registry() {
+  "$QV_WINE" reg query "$1" /v "$2" /reg:32 | sed -n "s/^ *$2 *REG_[A-Z]* *//p" | tr -d '\r'
+}
+
+shown() { xdotool search --onlyvisible --name "$1" >/dev/null; }
+
+# run_until_moved PID: the saver shows its window and ends on a mouse move.
+run_until_moved() {
+  expect "window" "$(qv_poll 30 shown '^Screen Saver$' && echo shown)" shown
+  xdotool mousemove_relative 40 40
+  qv_wait_pid_gone "$1" 10
+  wait "$1"
+  expect "saver /s exit status" $? 0
+}
+
+install_setup() {
+  "$QV_WINE" "quorvane-$VERSION-setup.exe" /S
+  expect "installed file" "$(cmp "$SCR" ../windows/quorvane.scr && echo built)" built
+  expect "entry version" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
+}
+
+# Installed over an older file and run; then removed while SCRNSAVE.EXE names another
+# saver (kept) or this one by either path in any letter case (removed).
+windows_setup() {
+  local row folder sysdir=syswow64
+  qv_make_prefix
+  [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || sysdir=system32
+  SCR="$WINEPREFIX/drive_c/windows/$sysdir/quorvane.scr"
+  echo older >"$SCR"
+  install_setup
+  xdotool mousemove 200 200
+  "$QV_WINE" "C:\\windows\\$sysdir\\quorvane.scr" /s &
+  run_until_moved $!
+  for row in 'C:\windows\system32\other.scr|C:\windows\system32\other.scr' \
+    'C:\WINDOWS\SYSTEM32\QUORVANE.SCR|' 'c:\windows\syswow64\quorvane.scr|'; do
+    [ -e "$SCR" ] || install_setup
+    folder=$(registry "$ENTRY" InstallLocation)
+    "$QV_WINE" reg add "$DESKTOP" /v SCRNSAVE.EXE /d "${row%|*}" /f >/dev/null
+    echo 5 >"$WINEPREFIX/drive_c/windows/googoo.goo"
+    "$QV_WINE" "$folder\\uninstall.exe" /S
+    qv_poll 30 test ! -e "$(winepath -u "$folder")"
+    expect "SCRNSAVE.EXE was ${row%|*}" "$(registry "$DESKTOP" SCRNSAVE.EXE)" "${row#*|}"
+    expect "saver and googoo.goo left" "$(ls "$SCR" "$WINEPREFIX/drive_c/windows/googoo.goo" 2>/dev/null | wc -l)" 1
+    expect "entry left" "$(registry "$ENTRY" DisplayVersion)" ""
+    expect "other desktop setting" "$(registry "$DESKTOP" MenuShowDelay)" 400
+  done
+}
+
+windows_setup_payload() {
+  expect "payload" "$(7z l "quorvane-$VERSION-setup.exe" | grep -c ' \$SYSDIR/quorvane.scr$')" 1
+}
+
+debian_package() {
+  local files="libexec/xscreensaver/quorvane share/doc/quorvane/changelog.gz share/doc/quorvane/copyright share/man/man6/quorvane.6.gz share/xscreensaver/config/quorvane.xml"
+  expect "files in /usr" "$(dpkg-deb -c "$DEB" | awk '!/^d/ {printf "%s ", substr($6, 7)}')" "$files "
+  expect "Suggests" "$(dpkg-deb -f "$DEB" Suggests)" xscreensaver
+  expect "Depends on Xlib" "$(dpkg-deb -f "$DEB" Depends | grep -o libx11-6)" libx11-6
+  expect "lintian errors and warnings" "$(lintian "$DEB" 2>/dev/null | grep -c '^[EW]:')" 0
+  qv_temp_dir
+  dpkg-deb -x "$DEB" "$QV_TEMP_DIR"
+  PROGRAM="$QV_TEMP_DIR/usr/libexec/xscreensaver/quorvane"
+  "$PROGRAM" &
+  expect "window" "$(qv_poll 20 shown '^Quorvane$' && echo shown)" shown
+  kill -TERM $!
+  wait $!
+  expect "status after SIGTERM" $? 0
+}
+
+x11_options() {
+  local out
+  out=$("$PROGRAM" --version)
+  expect "--version" "$?:$out" "0:quorvane $VERSION"
+  out=$("$PROGRAM" --help 2>/dev/null)
+  expect "--help" "$?:${out%% *}" "0:usage:"
+}
+
+qv_choose_wine
+if [ "$QV_WIN_PRESET" = windows ]; then
+  run_case windows-setup windows_setup
+else
+  run_case windows-setup-payload windows_setup_payload
+fi
+run_case debian-package debian_package
+run_case x11-options x11_options
+[ "$failures" = 0 ]
