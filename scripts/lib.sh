@@ -38,6 +38,7 @@ QV_PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick
   xscreensaver xscreensaver-data
+  xserver-xephyr
 )
 
 qv_package_installed() {

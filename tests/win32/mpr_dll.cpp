@@ -5,8 +5,10 @@
 #include <stdio.h>
 
 extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND owner, DWORD r1, DWORD r2) {
-  char path[MAX_PATH];
-  FILE *log = GetEnvironmentVariableA("QV_DOUBLE_LOG", path, MAX_PATH) ? fopen(path, "a") : nullptr;
-  if (log) fprintf(log, "change %s %lu %lu %lu\n", provider, (unsigned long)(UINT_PTR)owner, r1, r2), fclose(log);
+  char path[MAX_PATH] = "";
+  GetEnvironmentVariableA("QV_DOUBLE_LOG", path, MAX_PATH);
+  FILE *log = fopen(path, "a");
+  fprintf(log, "change %s %lu %lu %lu\n", provider, (unsigned long)(UINT_PTR)owner, r1, r2);
+  fclose(log);
   return 0;
 }
