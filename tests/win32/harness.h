@@ -33,6 +33,7 @@ inline std::vector<uint32_t> Pixels(HDC dc, RECT area) {
   void *bits = nullptr;
   const HDC memory = CreateCompatibleDC(dc);
   const HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr) return {};  // a process out of GDI objects shows nothing
   SelectObject(memory, bitmap);
   BitBlt(memory, 0, 0, width, height, dc, area.left, area.top, SRCCOPY);
   GdiFlush();
