@@ -1,28 +1,16 @@
-// The real quorvane.scr as the system starts it: command lines, windows, real input, exit codes.
+// The real quorvane.scr as the system starts it: command lines, windows, real input, exit
+// codes. Run from the build folder, where the saver and the password doubles are.
 #include "tests/win32/harness.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
-#include <ostream>
 #include <string>
-
-bool operator==(const RECT &a, const RECT &b) { return EqualRect(&a, &b) != FALSE; }
-
-void PrintTo(const RECT &r, std::ostream *out) {
-  *out << "{" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "}";
-}
+#include <vector>
 
 namespace {
 
 const char SaverClass[] = "WindowsScreenSaverClass";
-
-// A file beside this program: the build puts the saver and the password doubles there.
-std::string Beside(const char *name) {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  strcpy(strrchr(path, '\\') + 1, name);
-  return path;
-}
 
 std::string Decimal(HWND window) { return std::to_string(reinterpret_cast<UINT_PTR>(window)); }
 
@@ -56,7 +44,7 @@ struct Process {
 };
 
 Process StartSaver(const std::string &arguments, const char *program = "quorvane.scr") {
-  return Process("\"" + Beside(program) + "\" " + arguments);
+  return Process("\"" + std::string(program) + "\" " + arguments);
 }
 
 // Read by a fresh process: Wine caches the flag per process.
@@ -78,16 +66,19 @@ void PressKey() {
 
 // A frameless window of this process, as a settings window would hold one.
 HWND TestWindow(DWORD visible) {
-  const WNDCLASSA windowClass = {.lpfnWndProc = DefWindowProcA, .lpszClassName = "QvTest"};
-  RegisterClassA(&windowClass);  // fails harmlessly once registered
-  return CreateWindowA("QvTest", "", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr, nullptr, nullptr);
+  return CreateWindowA("STATIC", "", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::string Text(RECT r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+         std::to_string(r.bottom);
 }
 
 template <typename Get>
-RECT Area(Get get, HWND window) {
+std::string Area(Get get, HWND window) {
   RECT area = {};
   get(window, &area);
-  return area;
+  return Text(area);
 }
 
 BOOL CALLBACK NoteMonitor(HMONITOR, HDC, RECT *area, LPARAM monitors) {
@@ -95,24 +86,36 @@ BOOL CALLBACK NoteMonitor(HMONITOR, HDC, RECT *area, LPARAM monitors) {
   return TRUE;
 }
 
-struct Shown {
-  int lit = 0;
-  int offWheel = 0;  // lit in a colour the saver's wheel does not have
-};
-
-// Every colour of the wheel is a full-strength one dimmed to 5/6: one component 0, one 212.
-Shown Look(RECT area) {
-  Shown shown;
+// What the screen shows inside `area`, row by row, as 0xRRGGBB.
+std::vector<uint32_t> ScreenPixels(RECT area) {
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
   const HDC screen = GetDC(nullptr);
-  for (const uint32_t pixel : Pixels(screen, area)) {
+  const HDC memory = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  DeleteDC(memory);
+  BITMAPINFO info = {
+      .bmiHeader = {
+          .biSize = sizeof info.bmiHeader, .biWidth = width, .biHeight = -height, .biPlanes = 1, .biBitCount = 32}};
+  std::vector<uint32_t> pixels(width * height);
+  GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Pixels in colours of the saver's wheel: full-strength colours dimmed to 5/6, so one
+// component is 0 and one 212.
+int WheelPixels(RECT area) {
+  int count = 0;
+  for (const uint32_t pixel : ScreenPixels(area)) {
     const uint32_t components[] = {pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF};
     const auto [low, high] = std::minmax_element(std::begin(components), std::end(components));
-    if (*high == 0) continue;
-    ++shown.lit;
-    if (*low != 0 || *high != 212) ++shown.offWheel;
+    if (*low == 0 && *high == 212) ++count;
   }
-  ReleaseDC(nullptr, screen);
-  return shown;
+  return count;
 }
 
 std::string SettingsPath() {
@@ -128,21 +131,13 @@ TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
   std::vector<RECT> monitors;
   EnumDisplayMonitors(nullptr, nullptr, NoteMonitor, reinterpret_cast<LPARAM>(&monitors));
   ASSERT_EQ(monitors.size(), std::stoul(expected));
-  const RECT virtualScreen = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
-                              GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                              GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  RECT all = {};
+  for (const RECT &monitor : monitors) UnionRect(&all, &all, &monitor);
 
   SetCursorPos(100, 100);  // the saver measures moves from where the cursor is at its start
   Process saver = StartSaver("/s");
-  EXPECT_EQ(Area(GetWindowRect, ForegroundSaver()), virtualScreen);
-  for (const RECT &monitor : monitors) {
-    Shown shown;
-    EXPECT_TRUE(PollUntil([&] {
-      shown = Look(monitor);
-      return shown.lit > 0;
-    }));
-    EXPECT_EQ(shown.offWheel, 0);
-  }
+  EXPECT_EQ(Area(GetWindowRect, ForegroundSaver()), Text(all));
+  for (const RECT &monitor : monitors) EXPECT_TRUE(PollUntil([&] { return WheelPixels(monitor) > 0; }));
   EXPECT_EQ(StartSaver("/s").Exit(), 0u);  // a second start only raises the first
   const RECT &last = monitors.back();
   SetCursorPos((last.left + last.right) / 2, (last.top + last.bottom) / 2);
@@ -157,7 +152,7 @@ TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
 TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
   const HWND parent = TestWindow(WS_VISIBLE);
   // As the system may start it: the program's name unquoted.
-  Process saver(Beside("quorvane.scr") + " /p " + Decimal(parent));
+  Process saver("quorvane.scr /p " + Decimal(parent));
   HWND preview = nullptr;
   EXPECT_TRUE(PollUntil([&] {
     preview = FindWindowExA(parent, nullptr, SaverClass, "Preview");
@@ -217,19 +212,19 @@ struct Win9x : testing::Test {
   static constexpr char AppKey[] = "Software\\Wine\\AppDefaults\\qv98.scr";
   static constexpr char DesktopKey[] = "Control Panel\\Desktop";
   static constexpr char UsePassword[] = "ScreenSaveUsePassword";
-  static inline const std::string log = Beside("doubles.log");
+  static constexpr char Log[] = "doubles.log";
 
   static void SetUpTestSuite() {
-    CopyFileA(Beside("quorvane.scr").c_str(), Beside("qv98.scr").c_str(), FALSE);
+    CopyFileA("quorvane.scr", "qv98.scr", FALSE);
     RegSetKeyValueA(HKEY_CURRENT_USER, AppKey, "Version", REG_SZ, "win98", 6);
+    // Wine loads its own MPR.DLL unless told to load the one beside the program.
     RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(AppKey) + "\\DllOverrides").c_str(), "mpr", REG_SZ, "native", 7);
-    SetEnvironmentVariableA("QV_DOUBLE_LOG", log.c_str());
   }
   static void TearDownTestSuite() {
     RegDeleteTreeA(HKEY_CURRENT_USER, AppKey);
     RegDeleteKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword);
-    DeleteFileA(Beside("qv98.scr").c_str());
-    DeleteFileA(log.c_str());
+    DeleteFileA("qv98.scr");
+    DeleteFileA(Log);
   }
 };
 
@@ -249,7 +244,7 @@ TEST_F(Win9x, KeysEndTheLockedSaverOnlyOnceTheVerifierAccepts) {
     SCOPED_TRACE(row.answers);
     RegSetKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword, REG_DWORD, &row.usePassword, sizeof row.usePassword);
     SetEnvironmentVariableA("QV_VERIFIER", row.answers);
-    DeleteFileA(log.c_str());
+    DeleteFileA(Log);
     Process saver = StartSaver("/s", "qv98.scr");
     const HWND window = ForegroundSaver();
     EXPECT_EQ(SaverRunningFlag(), row.usePassword);
@@ -260,16 +255,16 @@ TEST_F(Win9x, KeysEndTheLockedSaverOnlyOnceTheVerifierAccepts) {
     EXPECT_EQ(saver.Exit(), row.exitCode);
     std::string questions;
     for (int i = 0; i < row.questions; ++i) questions += "verify " + Decimal(window) + "\r\n";
-    EXPECT_EQ(ReadFileText(log), questions);
+    EXPECT_EQ(ReadFileText(Log), questions);
     EXPECT_EQ(SaverRunningFlag(), 0u);
   }
 }
 
 TEST_F(Win9x, PasswordChangeGoesToTheNamedOwner) {
   const HWND owner = TestWindow(0);
-  DeleteFileA(log.c_str());
+  DeleteFileA(Log);
   EXPECT_EQ(StartSaver("/a " + Decimal(owner), "qv98.scr").Exit(), 0u);
-  EXPECT_EQ(ReadFileText(log), "change SCRSAVE " + Decimal(owner) + " 0 0\r\n");
+  EXPECT_EQ(ReadFileText(Log), "change SCRSAVE " + Decimal(owner) + " 0 0\r\n");
   DestroyWindow(owner);
 }
 

@@ -1,6 +1,6 @@
 // Stands in for the system's password library. VerifyScreenSavePwd answers from
 // QV_VERIFIER, one character per call ('0' refuse, '1' accept, 'f' fault; the last one
-// serves every later call), and appends "verify <window>" to QV_DOUBLE_LOG.
+// serves every later call), and appends "verify <window>" to doubles.log in the working directory.
 #include <windows.h>
 
 #include <stdio.h>
@@ -12,9 +12,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
   const DWORD count = GetEnvironmentVariableA("QV_VERIFIER", answers, sizeof answers);
   const char answer = answers[calls < count ? calls : count - 1];
   ++calls;
-  char path[MAX_PATH] = "";
-  GetEnvironmentVariableA("QV_DOUBLE_LOG", path, MAX_PATH);
-  FILE *log = fopen(path, "a");
+  FILE *log = fopen("doubles.log", "a");
   fprintf(log, "verify %lu\n", (unsigned long)(UINT_PTR)window);
   fclose(log);
   if (answer == 'f') *(volatile int *)(UINT_PTR)16 = 1;  // a broken verifier
