@@ -166,6 +166,7 @@ TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
 
 TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
   const std::string path = SettingsPath();
+  RemoveDirectoryA(path.c_str());  // left by a run that failed halfway
   std::ofstream(path) << "[Quorvane]\nRedraw Speed=3\n";
   const HWND owner = TestWindow(0);  // hidden, so it is not the foreground window the saver would fall back to
   Process saver = StartSaver("/c:" + Decimal(owner));
