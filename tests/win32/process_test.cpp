@@ -1,5 +1,6 @@
 // The real quorvane.scr as the system starts it: command lines, windows, real input, exit
 // codes. Run from the build folder, where the saver and the password doubles are.
+#include "resources/resource_ids.h"
 #include "tests/win32/harness.h"
 
 #include <algorithm>
@@ -176,7 +177,7 @@ TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
     return IsWindowVisible(dialog);
   }));
   EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
-  const HWND scrollBar = GetDlgItem(dialog, 3);
+  const HWND scrollBar = GetDlgItem(dialog, IDC_SPEED_SCROLL);
   SendMessageA(dialog, WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(scrollBar));
   // Escape arrives as the platform's cancel id, which the dialog leaves alone.
   SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -185,7 +186,7 @@ TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
   // A directory where the file belongs makes the save fail.
   DeleteFileA(path.c_str());
   CreateDirectoryA(path.c_str(), nullptr);
-  PostMessageA(dialog, WM_COMMAND, 4, 0);
+  PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
   HWND box = nullptr;
   EXPECT_TRUE(PollUntil([&] {
     box = GetLastActivePopup(dialog);
@@ -201,7 +202,7 @@ TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(PollUntil([&] { return !IsWindow(box); }));
 
-  PostMessageA(dialog, WM_COMMAND, 4, 0);
+  PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
   EXPECT_EQ(saver.Exit(), 1u);
   EXPECT_EQ(ReadFileText(path), "[Quorvane]\r\nRedraw Speed=4\r\n");
   DeleteFileA(path.c_str());
