@@ -12,12 +12,14 @@ qv_temp_dir
 Xephyr -displayfd 3 -nolisten tcp +xinerama -extension RANDR -screen 1024x768 -screen 800x600 \
   3>"$QV_TEMP_DIR/display" >"$QV_TEMP_DIR/xephyr.log" 2>&1 &
 QV_STARTED_XVFB_PIDS+=($!)
-qv_poll "$QV_XVFB_TIMEOUT" qv_read_display_number "$QV_TEMP_DIR/display" >/dev/null
+if ! qv_poll "$QV_XVFB_TIMEOUT" qv_read_display_number "$QV_TEMP_DIR/display" >/dev/null; then
+  qv_log "Xephyr reported no display:"; cat "$QV_TEMP_DIR/xephyr.log" >&2; exit 1
+fi
 export DISPLAY=":$(qv_read_display_number "$QV_TEMP_DIR/display")"
 qv_poll "$QV_XVFB_TIMEOUT" qv_display_answers "$DISPLAY"
 if [ -n "${WINEPREFIX:-}" ]; then
   qv_wine_env
-  timeout 60 wineserver -w
+  timeout 60 wineserver -w || { qv_log "the prefix's wineserver is still running after 60 s"; exit 1; }
   QV_STARTED_PREFIXES+=("$WINEPREFIX")
 else
   qv_make_prefix
