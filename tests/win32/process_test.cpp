@@ -119,11 +119,8 @@ int WheelPixels(RECT area) {
   return count;
 }
 
-std::string SettingsPath() {
-  char path[MAX_PATH];
-  GetWindowsDirectoryA(path, MAX_PATH);
-  return std::string(path) + "\\googoo.goo";
-}
+// Where the profile functions put the saver's bare file name: Wine's Windows folder.
+const char SettingsPath[] = "C:\\windows\\googoo.goo";
 
 // tests/win32/two_monitors.sh runs this case again with QV_MONITORS=2.
 TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
@@ -135,6 +132,8 @@ TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
   RECT all = {};
   for (const RECT &monitor : monitors) UnionRect(&all, &all, &monitor);
 
+  // At the fastest speed the figure reaches every monitor within a few seconds.
+  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=1\n";
   SetCursorPos(100, 100);  // the saver measures moves from where the cursor is at its start
   Process saver = StartSaver("/s");
   EXPECT_EQ(Area(GetWindowRect, ForegroundSaver()), Text(all));
@@ -148,6 +147,7 @@ TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
   ForegroundSaver();
   PressKey();
   EXPECT_EQ(keyed.Exit(), 0u);
+  DeleteFileA(SettingsPath);
 }
 
 TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
@@ -166,9 +166,8 @@ TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
 }
 
 TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
-  const std::string path = SettingsPath();
-  RemoveDirectoryA(path.c_str());  // left by a run that failed halfway
-  std::ofstream(path) << "[Quorvane]\nRedraw Speed=3\n";
+  RemoveDirectoryA(SettingsPath);  // left by a run that failed halfway
+  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=3\n";
   const HWND owner = TestWindow(0);  // hidden, so it is not the foreground window the saver would fall back to
   Process saver = StartSaver("/c:" + Decimal(owner));
   HWND dialog = nullptr;
@@ -184,8 +183,8 @@ TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
   EXPECT_TRUE(IsWindowVisible(dialog));
 
   // A directory where the file belongs makes the save fail.
-  DeleteFileA(path.c_str());
-  CreateDirectoryA(path.c_str(), nullptr);
+  DeleteFileA(SettingsPath);
+  CreateDirectoryA(SettingsPath, nullptr);
   PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
   HWND box = nullptr;
   EXPECT_TRUE(PollUntil([&] {
@@ -198,14 +197,14 @@ TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
   char text[512] = "";
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
   EXPECT_EQ(std::string(text), std::string("The redraw speed could not be saved.\n\n") + reason);
-  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryA(SettingsPath);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(PollUntil([&] { return !IsWindow(box); }));
 
   PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
   EXPECT_EQ(saver.Exit(), 1u);
-  EXPECT_EQ(ReadFileText(path), "[Quorvane]\r\nRedraw Speed=4\r\n");
-  DeleteFileA(path.c_str());
+  EXPECT_EQ(ReadFileText(SettingsPath), "[Quorvane]\r\nRedraw Speed=4\r\n");
+  DeleteFileA(SettingsPath);
   DestroyWindow(owner);
 }
 
