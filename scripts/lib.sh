@@ -39,6 +39,7 @@ QV_PACKAGES=(
   xvfb xauth x11-utils xdotool imagemagick
   xscreensaver xscreensaver-data
   nsis p7zip-full lintian dpkg-dev
+  xserver-xephyr
 )
 
 qv_package_installed() {

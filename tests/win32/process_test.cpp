@@ -1,215 +1,362 @@
-// The real quorvane.scr as the system starts it: command lines, windows, real input, exit codes.
+// The real quorvane.scr as the system starts it: command lines, windows, real input, exit
+// codes. Run from the build folder, where the saver and the password doubles are.
+#include "resources/resource_ids.h"
 #include "tests/win32/harness.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
 
-// A file beside this program (the build puts the saver and the doubles there), or it.
-std::string Beside(const char *name) {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return name ? strcpy(strrchr(path, '\\') + 1, name), path : path;
-}
+namespace {
 
-std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+const char SaverClass[] = "WindowsScreenSaverClass";
+
 std::string Decimal(HWND window) { return std::to_string(reinterpret_cast<UINT_PTR>(window)); }
 
-BOOL CALLBACK NoteVisible(HWND window, LPARAM seen) {
-  return *reinterpret_cast<bool *>(seen) |= IsWindowVisible(window), TRUE;
+std::string ReadFileText(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // A started program; one still running when the test ends is ended here.
 struct Process {
   PROCESS_INFORMATION info = {};
-  explicit Process(std::string commandLine) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
+  explicit Process(std::string commandLine, const char *desktop = nullptr) {
+    STARTUPINFOA startup = {.cb = sizeof startup, .lpDesktop = const_cast<char *>(desktop)};
     EXPECT_TRUE(
         CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         << commandLine;
   }
   ~Process() {
-    if (info.hProcess != nullptr && Running()) TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hProcess), CloseHandle(info.hThread);
+    TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
   }
   bool Running() const { return WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT; }
-  // The exit code (STILL_ACTIVE if it does not end in time); `seen` notes any window shown.
-  DWORD Exit(bool *seen = nullptr) {
-    PollUntil([&] {
-      if (seen) EnumThreadWindows(info.dwThreadId, NoteVisible, reinterpret_cast<LPARAM>(seen));
-      return !Running();
-    });
+  // The exit code, or STILL_ACTIVE if the program does not end in time.
+  DWORD Exit() {
+    PollUntil([&] { return !Running(); });
     DWORD code = STILL_ACTIVE;
-    return GetExitCodeProcess(info.hProcess, &code), code;
+    GetExitCodeProcess(info.hProcess, &code);
+    return code;
   }
 };
 
-Process StartSaver(const std::string &arguments, const std::string &program = Beside("quorvane.scr")) {
-  return Process(Quoted(program) + " " + arguments);
-}
-
-// The saver has drawn: something is lit, all of it in colours of its wheel. Each is
-// a full-strength colour dimmed to 5/6: one component 0, one 212, the third between.
-bool ScreenShowsWheelLines() {
-  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-  BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-  uint32_t *bits = nullptr;
-  const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-  const HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, reinterpret_cast<void **>(&bits), nullptr, 0);
-  SelectObject(memory, dib), BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY), GdiFlush();
-  bool lit = false, wheel = true;
-  for (int i = 0; i < width * height; ++i) {
-    const int r = bits[i] >> 16 & 0xFF, g = bits[i] >> 8 & 0xFF, b = bits[i] & 0xFF;
-    wheel = wheel && ((r | g | b) == 0 || (std::max({r, g, b}) == 212 && std::min({r, g, b}) == 0));
-    lit = lit || (r | g | b) != 0;
-  }
-  DeleteDC(memory), DeleteObject(dib), ReleaseDC(nullptr, screen);
-  return lit && wheel;
-}
-
-void CursorToCentre(int dy = 0) {
-  SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2 + dy);
-}
-void PressKey() { keybd_event(VK_SPACE, 0, 0, 0), keybd_event(VK_SPACE, 0, KEYEVENTF_KEYUP, 0); }
-
-HWND ForegroundSaver() {
-  const HWND window = WaitForWindow("WindowsScreenSaverClass", "Screen Saver");
-  EXPECT_TRUE(PollUntil([&] { return window != nullptr && GetForegroundWindow() == window; }));
-  return window;
-}
-
-// A window of this process, as a settings window would be: 320x240, frameless.
-HWND TestWindow(DWORD visible) {
-  const WNDCLASSA windowClass = {0,       DefWindowProcA, 0,       0,       GetModuleHandleA(nullptr),
-                                 nullptr, nullptr,        nullptr, nullptr, "QvProcessTest"};
-  RegisterClassA(&windowClass);  // fails harmlessly once registered
-  return CreateWindowA("QvProcessTest", "Test", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr,
-                       GetModuleHandleA(nullptr), nullptr);
+Process StartSaver(const std::string &arguments, const char *program = "quorvane.scr") {
+  return Process("\"" + std::string(program) + "\" " + arguments);
 }
 
 // Read by a fresh process: Wine caches the flag per process.
-DWORD SaverRunningFlag() { return Process(Quoted(Beside(nullptr)) + " --saver-running").Exit(); }
+DWORD SaverRunningFlag() { return StartSaver("--saver-running", "process_tests.exe").Exit(); }
 
-TEST(Process, FullScreenDrawsWheelColoursRunsOnceAndEndsOnRealInput) {
-  CursorToCentre();  // the saver measures moves from where the cursor is when it starts
+HWND ForegroundSaver() {
+  HWND window = nullptr;
+  EXPECT_TRUE(PollUntil([&] {
+    window = FindWindowA(SaverClass, "Screen Saver");
+    return IsWindowVisible(window) && GetForegroundWindow() == window;
+  }));
+  return window;
+}
+
+void PressKey() {
+  keybd_event(VK_SPACE, 0, 0, 0);
+  keybd_event(VK_SPACE, 0, KEYEVENTF_KEYUP, 0);
+}
+
+// A frameless window of this process, as a settings window would hold one.
+HWND TestWindow(DWORD visible) {
+  return CreateWindowA("STATIC", "", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::string Text(RECT r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+         std::to_string(r.bottom);
+}
+
+template <typename Get>
+std::string Area(Get get, HWND window) {
+  RECT area = {};
+  get(window, &area);
+  return Text(area);
+}
+
+BOOL CALLBACK NoteMonitor(HMONITOR, HDC, RECT *area, LPARAM monitors) {
+  reinterpret_cast<std::vector<RECT> *>(monitors)->push_back(*area);
+  return TRUE;
+}
+
+// What the screen shows inside `area`, row by row, as 0xRRGGBB.
+std::vector<uint32_t> ScreenPixels(RECT area) {
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  const HDC screen = GetDC(nullptr);
+  const HDC memory = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  DeleteDC(memory);
+  BITMAPINFO info = {
+      .bmiHeader = {
+          .biSize = sizeof info.bmiHeader, .biWidth = width, .biHeight = -height, .biPlanes = 1, .biBitCount = 32}};
+  std::vector<uint32_t> pixels(width * height);
+  GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Pixels in colours of the saver's wheel: full-strength colours dimmed to 5/6, so one
+// component is 0 and one 212.
+int WheelPixels(RECT area) {
+  int count = 0;
+  for (const uint32_t pixel : ScreenPixels(area)) {
+    const uint32_t components[] = {pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF};
+    const auto [low, high] = std::minmax_element(std::begin(components), std::end(components));
+    if (*low == 0 && *high == 212) ++count;
+  }
+  return count;
+}
+
+// Where the profile functions put the saver's bare file name: Wine's Windows folder.
+const char SettingsPath[] = "C:\\windows\\googoo.goo";
+
+// tests/win32/two_monitors.sh runs this case again with QV_MONITORS=2.
+TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
+  char expected[4] = "1";
+  GetEnvironmentVariableA("QV_MONITORS", expected, sizeof expected);
+  std::vector<RECT> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, NoteMonitor, reinterpret_cast<LPARAM>(&monitors));
+  ASSERT_EQ(monitors.size(), std::stoul(expected));
+  RECT all = {};
+  for (const RECT &monitor : monitors) UnionRect(&all, &all, &monitor);
+
+  // At the fastest speed the figure reaches every monitor within a few seconds.
+  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=1\n";
+  SetCursorPos(100, 100);  // the saver measures moves from where the cursor is at its start
   Process saver = StartSaver("/s");
-  ForegroundSaver();
-  EXPECT_TRUE(PollUntil(ScreenShowsWheelLines));
-
-  Process second = StartSaver("/s");
-  bool seen = false;
-  EXPECT_EQ(second.Exit(&seen), 0u);
-  EXPECT_FALSE(seen);
-
-  CursorToCentre(10);
+  EXPECT_EQ(Area(GetWindowRect, ForegroundSaver()), Text(all));
+  for (const RECT &monitor : monitors) EXPECT_TRUE(PollUntil([&] { return WheelPixels(monitor) > 0; }));
+  EXPECT_EQ(StartSaver("/s").Exit(), 0u);  // a second start only raises the first
+  const RECT &last = monitors.back();
+  SetCursorPos((last.left + last.right) / 2, (last.top + last.bottom) / 2);
   EXPECT_EQ(saver.Exit(), 0u);
 
   Process keyed = StartSaver("/s");
   ForegroundSaver();
   PressKey();
   EXPECT_EQ(keyed.Exit(), 0u);
+  DeleteFileA(SettingsPath);
 }
 
-TEST(Process, PreviewEndsWithItsParent) {
+RECT VirtualScreen() {
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+LONG ChangeDisplay(SIZE size) {
+  DEVMODEA mode = {.dmSize = sizeof mode, .dmFields = DM_PELSWIDTH | DM_PELSHEIGHT};
+  mode.dmPelsWidth = size.cx;
+  mode.dmPelsHeight = size.cy;
+  return ChangeDisplaySettingsA(&mode, 0);
+}
+
+bool NewPixelLit(const std::vector<uint32_t> &before) {
+  const std::vector<uint32_t> now = ScreenPixels(VirtualScreen());
+  for (size_t i = 0; i < now.size() && i < before.size(); ++i) {
+    if (now[i] != 0 && before[i] == 0) return true;
+  }
+  return false;
+}
+
+// Wine shows a desktop named in its Desktops key as a virtual desktop whose display
+// settings can change while programs run in it. The test enters it on a thread of its
+// own, since a thread that has made windows cannot change its desktop.
+TEST(DisplayChange, SaverCoversEachNewScreenAndStillEndsOnAMove) {
+  std::thread([] {
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", "qv", REG_SZ, "800x600", 8);
+    ASSERT_TRUE(SetThreadDesktop(CreateDesktopA("qv", nullptr, nullptr, 0, GENERIC_ALL, nullptr)));
+    SetCursorPos(100, 100);  // inside every size below, so no change moves the cursor
+    Process saver("quorvane.scr /s", "qv");
+    HWND window = nullptr;
+    ASSERT_TRUE(PollUntil([&] { return IsWindowVisible(window = FindWindowA(SaverClass, nullptr)); }));
+    for (const SIZE size : {SIZE{640, 480}, SIZE{1024, 768}}) {
+      ASSERT_EQ(ChangeDisplay(size), DISP_CHANGE_SUCCESSFUL);
+      EXPECT_EQ(Text(VirtualScreen()), Text({0, 0, size.cx, size.cy}));
+      EXPECT_TRUE(PollUntil([&] { return Area(GetWindowRect, window) == Text(VirtualScreen()); }));
+      EXPECT_EQ(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
+      const std::vector<uint32_t> covered = ScreenPixels(VirtualScreen());
+      EXPECT_TRUE(PollUntil([&] { return NewPixelLit(covered); }));
+    }
+    EXPECT_TRUE(saver.Running());
+    SetCursorPos(100, 110);
+    EXPECT_EQ(saver.Exit(), 0u);
+  }).join();
+}
+
+// What the file's properties show: the project's version and the saver's names, under
+// the language that the translation table lists.
+TEST(VersionResource, CarriesTheProjectVersionAndTheSaversNames) {
+  std::vector<char> block(GetFileVersionInfoSizeA("quorvane.scr", nullptr));
+  ASSERT_TRUE(GetFileVersionInfoA("quorvane.scr", 0, block.size(), block.data()));
+  const auto query = [&](const std::string &name) {
+    void *value = nullptr;
+    UINT length = 0;
+    VerQueryValueA(block.data(), name.c_str(), &value, &length);
+    return value;
+  };
+  const auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(query("\\"));
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(QV_VERSION_MINOR, QV_VERSION_MAJOR));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, QV_VERSION_PATCH));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+  const std::string version = std::to_string(QV_VERSION_MAJOR) + "." + std::to_string(QV_VERSION_MINOR) + "." +
+                              std::to_string(QV_VERSION_PATCH);
+  const std::pair<const char *, std::string> rows[] = {
+      {"FileDescription", "Quorvane screen saver"}, {"ProductName", "Quorvane"}, {"InternalName", "quorvane"},
+      {"OriginalFilename", "quorvane.scr"},         {"FileVersion", version},    {"ProductVersion", version},
+  };
+  const auto *language = static_cast<const WORD *>(query("\\VarFileInfo\\Translation"));
+  ASSERT_NE(language, nullptr);
+  char prefix[32];
+  wsprintfA(prefix, "\\StringFileInfo\\%04x%04x\\", language[0], language[1]);
+  for (const auto &[name, want] : rows) {
+    const auto *got = static_cast<const char *>(query(prefix + std::string(name)));
+    EXPECT_EQ(std::string(got ? got : ""), want) << name;
+  }
+}
+
+TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
   const HWND parent = TestWindow(WS_VISIBLE);
-  Process saver = StartSaver("/p " + Decimal(parent));
+  // As the system may start it: the program's name unquoted.
+  Process saver("quorvane.scr /p " + Decimal(parent));
   HWND preview = nullptr;
-  EXPECT_TRUE(PollUntil(
-      [&] { return IsWindowVisible(preview = FindWindowExA(parent, nullptr, "WindowsScreenSaverClass", "Preview")); }));
+  EXPECT_TRUE(PollUntil([&] {
+    preview = FindWindowExA(parent, nullptr, SaverClass, "Preview");
+    return IsWindowVisible(preview);
+  }));
+  EXPECT_EQ(Area(GetWindowRect, preview), Area(GetWindowRect, parent));
+  EXPECT_EQ(Area(GetClientRect, preview), Area(GetClientRect, parent));
   DestroyWindow(parent);
   EXPECT_EQ(saver.Exit(), 0u);
 }
 
-TEST(Process, ConfigurationOkSavesAndExitsWithOne) {
-  DeleteFileA(SettingsPath().c_str());
-  // Hidden, so it is not the foreground window the saver would fall back to.
-  const HWND owner = TestWindow(0);
+TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
+  RemoveDirectoryA(SettingsPath);  // left by a run that failed halfway
+  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=3\n";
+  const HWND owner = TestWindow(0);  // hidden, so it is not the foreground window the saver would fall back to
   Process saver = StartSaver("/c:" + Decimal(owner));
-  const HWND dialog = WaitForWindow("#32770", "Quorvane");
-  ASSERT_NE(dialog, nullptr);
-  SendMessageA(dialog, WM_HSCROLL, SB_RIGHT, reinterpret_cast<LPARAM>(GetDlgItem(dialog, 3)));
-  PostMessageA(dialog, WM_COMMAND, 4, 0);
+  HWND dialog = nullptr;
+  ASSERT_TRUE(PollUntil([&] {
+    dialog = FindWindowA("#32770", "Quorvane");
+    return IsWindowVisible(dialog);
+  }));
+  EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
+  const HWND scrollBar = GetDlgItem(dialog, IDC_SPEED_SCROLL);
+  SendMessageA(dialog, WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(scrollBar));
+  // Escape arrives as the platform's cancel id, which the dialog leaves alone.
+  SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(IsWindowVisible(dialog));
+
+  // A directory where the file belongs makes the save fail.
+  DeleteFileA(SettingsPath);
+  CreateDirectoryA(SettingsPath, nullptr);
+  PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
+  HWND box = nullptr;
+  EXPECT_TRUE(PollUntil([&] {
+    box = GetLastActivePopup(dialog);
+    return box != dialog && IsWindowVisible(box);
+  }));
+  char reason[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0, reason,
+                 sizeof reason, nullptr);
+  char text[512] = "";
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_EQ(std::string(text), std::string("The redraw speed could not be saved.\n\n") + reason);
+  RemoveDirectoryA(SettingsPath);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(PollUntil([&] { return !IsWindow(box); }));
+
+  PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
   EXPECT_EQ(saver.Exit(), 1u);
-  EXPECT_EQ(ReadFileText(SettingsPath()), "[Quorvane]\r\nRedraw Speed=10\r\n");
-  DeleteFileA(SettingsPath().c_str());
+  EXPECT_EQ(ReadFileText(SettingsPath), "[Quorvane]\r\nRedraw Speed=4\r\n");
+  DeleteFileA(SettingsPath);
   DestroyWindow(owner);
 }
 
-// A copy of the saver that Wine runs as on Windows 9x, with the password doubles beside it.
+// A copy of the saver that Wine runs as on Windows 9x, beside the password doubles.
 struct Win9x : testing::Test {
-  static inline std::string dir, log;
   static constexpr char AppKey[] = "Software\\Wine\\AppDefaults\\qv98.scr";
-  static constexpr char Desktop[] = "Control Panel\\Desktop", UseValue[] = "ScreenSaveUsePassword";
-  static constexpr const char *Files[] = {"qv98.scr", "password.cpl", "mpr.dll", "doubles.log"};
+  static constexpr char DesktopKey[] = "Control Panel\\Desktop";
+  static constexpr char UsePassword[] = "ScreenSaveUsePassword";
+  static constexpr char Log[] = "doubles.log";
 
   static void SetUpTestSuite() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    dir = std::string(temp) + "qv-process-9x\\";
-    log = dir + Files[3];
-    CreateDirectoryA(dir.c_str(), nullptr);
-    for (int i = 0; i < 3; ++i)
-      CopyFileA(Beside(i ? Files[i] : "quorvane.scr").c_str(), (dir + Files[i]).c_str(), FALSE);
+    CopyFileA("quorvane.scr", "qv98.scr", FALSE);
     RegSetKeyValueA(HKEY_CURRENT_USER, AppKey, "Version", REG_SZ, "win98", 6);
+    // Wine loads its own MPR.DLL unless told to load the one beside the program.
     RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(AppKey) + "\\DllOverrides").c_str(), "mpr", REG_SZ, "native", 7);
-    SetEnvironmentVariableA("QV_DOUBLE_LOG", log.c_str());
   }
   static void TearDownTestSuite() {
     RegDeleteTreeA(HKEY_CURRENT_USER, AppKey);
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, Desktop, UseValue);  // a test prefix has none of its own
-    for (const char *file : Files) DeleteFileA((dir + file).c_str());
-    RemoveDirectoryA(dir.c_str());
-  }
-  static Process StartLocked(DWORD usePassword, const char *answers) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, Desktop, UseValue, REG_DWORD, &usePassword, sizeof usePassword);
-    SetEnvironmentVariableA("QV_VERIFIER", answers);
-    DeleteFileA(log.c_str());
-    CursorToCentre();
-    return StartSaver("/s", dir + Files[0]);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword);
+    DeleteFileA("qv98.scr");
+    DeleteFileA(Log);
   }
 };
 
-// Keys are pressed until the saver ends: a refusal keeps it, a faulting verifier ends
-// it through its exception guard, which clears the flag.
-TEST_F(Win9x, KeysEndTheLockedSaverOnceTheVerifierAccepts) {
-  const struct {
+TEST_F(Win9x, KeysEndTheLockedSaverOnlyOnceTheVerifierAccepts) {
+  const struct Row {
     DWORD usePassword;
-    const char *answers;
+    const char *answers;  // one per question, as password.cpl's double reads them
     DWORD exitCode;
     int questions;
-  } rows[] = {{1, "01", 0, 2}, {1, "f", 0xFFFFFFFFu, 1}, {0, "1", 0, 0}};
-  for (const auto &row : rows) {
+  } rows[] = {
+      {.usePassword = 1, .answers = "01", .exitCode = 0, .questions = 2},
+      // A verifier that faults ends the saver through its exception guard.
+      {.usePassword = 1, .answers = "f", .exitCode = 0xFFFFFFFF, .questions = 1},
+      {.usePassword = 0, .answers = "1", .exitCode = 0, .questions = 0},
+  };
+  for (const Row &row : rows) {
     SCOPED_TRACE(row.answers);
-    Process saver = StartLocked(row.usePassword, row.answers);
+    RegSetKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword, REG_DWORD, &row.usePassword, sizeof row.usePassword);
+    SetEnvironmentVariableA("QV_VERIFIER", row.answers);
+    DeleteFileA(Log);
+    Process saver = StartSaver("/s", "qv98.scr");
     const HWND window = ForegroundSaver();
-    EXPECT_EQ(SaverRunningFlag(), row.usePassword) << "flag while running";
-    EXPECT_TRUE(PollUntil([&] { return !saver.Running() || (PressKey(), false); }));
+    EXPECT_EQ(SaverRunningFlag(), row.usePassword);
+    EXPECT_TRUE(PollUntil([&] {
+      PressKey();
+      return !saver.Running();
+    }));
     EXPECT_EQ(saver.Exit(), row.exitCode);
     std::string questions;
     for (int i = 0; i < row.questions; ++i) questions += "verify " + Decimal(window) + "\r\n";
-    EXPECT_EQ(ReadFileText(log), questions);
+    EXPECT_EQ(ReadFileText(Log), questions);
     EXPECT_EQ(SaverRunningFlag(), 0u);
   }
 }
 
-TEST_F(Win9x, PasswordChangeGoesToTheNamedOwnerOrTheForegroundWindow) {
-  const HWND named = TestWindow(0), front = TestWindow(WS_VISIBLE);
-  ASSERT_TRUE(PollUntil([&] { return SetForegroundWindow(front), GetForegroundWindow() == front; }));
-  const std::pair<std::string, HWND> rows[] = {{"/a " + Decimal(named), named}, {"/a", front}};
-  for (const auto &[arguments, owner] : rows) {
-    SCOPED_TRACE(arguments);
-    DeleteFileA(log.c_str());
-    Process saver = StartSaver(arguments, dir + Files[0]);
-    EXPECT_EQ(saver.Exit(), 0u);
-    EXPECT_EQ(ReadFileText(log), "change SCRSAVE " + Decimal(owner) + " 0 0\r\n");
-  }
-  DestroyWindow(named), DestroyWindow(front);
+TEST_F(Win9x, PasswordChangeGoesToTheNamedOwner) {
+  const HWND owner = TestWindow(0);
+  DeleteFileA(Log);
+  EXPECT_EQ(StartSaver("/a " + Decimal(owner), "qv98.scr").Exit(), 0u);
+  EXPECT_EQ(ReadFileText(Log), "change SCRSAVE " + Decimal(owner) + " 0 0\r\n");
+  DestroyWindow(owner);
 }
 
+}  // namespace
+
 int main(int argc, char **argv) {
-  BOOL running = FALSE;
-  if (argc > 1 && strcmp(argv[1], "--saver-running") == 0)
-    return SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0) && running;
+  if (argc > 1 && strcmp(argv[1], "--saver-running") == 0) {
+    BOOL running = FALSE;
+    SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+    return running;
+  }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
