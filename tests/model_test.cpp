@@ -47,14 +47,22 @@ TEST(Model, NewFiguresTakeEveryStepOfTheirRanges) {
   EXPECT_EQ(hueSteps, (std::set<int>{-15, -12, -3, -2, -1, 0, 1, 2, 3, 12}));
 }
 
-TEST(Model, ArmsGrowByTheirStepsEveryTick) {
-  SeedRandom(7);
-  RandomizeArms();
-  SetClientSize(1 << 20, 1 << 20);  // too big for the figure to leave
-  const AnimationState start = animationState;
-  for (int tick = 0; tick < 100; ++tick) AdvanceFrame();
-  EXPECT_EQ(animationState.arm1.radius, start.arm1.radius + 100 * start.arm1.radiusStep);
-  EXPECT_EQ(animationState.arm2.radius, start.arm2.radius + 100 * start.arm2.radiusStep);
+// Each tick the arms grow by their steps and the hue moves round the wheel by its step.
+TEST(Model, ArmsGrowAndHueStepsEveryTick) {
+  const struct {
+    int32_t seed;
+    int32_t hueAfter100Ticks;
+  } figures[] = {{2, 1525 + 100 * 1 - 1530}, {4, 250 + 100 * -15 + 1530}};
+  for (const auto &figure : figures) {
+    SeedRandom(figure.seed);
+    RandomizeArms();
+    SetClientSize(1 << 20, 1 << 20);  // too big for the figure to leave
+    const AnimationState start = animationState;
+    for (int tick = 0; tick < 100; ++tick) AdvanceFrame();
+    EXPECT_EQ(animationState.hue, figure.hueAfter100Ticks);
+    EXPECT_EQ(animationState.arm1.radius, start.arm1.radius + 100 * start.arm1.radiusStep);
+    EXPECT_EQ(animationState.arm2.radius, start.arm2.radius + 100 * start.arm2.radiusStep);
+  }
 }
 
 // The tick of the first restart, or 0, with the second tip far outside and the first
