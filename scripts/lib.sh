@@ -38,6 +38,7 @@ QV_PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick
   xscreensaver xscreensaver-data
+  stress-ng
 )
 
 qv_package_installed() {

@@ -17,7 +17,7 @@ TEST(Model, GeneratorStartsWithTheRecordedValues) {
   EXPECT_EQ(NextRandom(), 18467);
 }
 
-// Full strength is 255 / 1.2 = 212 (0xD4); 0x00BBGGRR.
+// One past each band's end, and between. Full strength is 255 / 1.2 = 212 (0xD4); 0x00BBGGRR.
 TEST(Model, WheelColoursAtTheBandsBoundariesAndBetween) {
   const struct {
     int32_t hue;

@@ -6,8 +6,9 @@
 # First, bad input: each refused with a line that says what was wrong, and status 1.
 # Usage: $0 QUORVANE
 set -euo pipefail
-DIR=$(mktemp -d) PIDS=()
-trap 'for pid in "${PIDS[@]}"; do kill "$pid" || true; wait "$pid" || true; done 2>/dev/null; rm -rf -- "$DIR"' EXIT
+DIR=$(mktemp -d)
+# Ends what it started: the server, the daemon, the programs.
+trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf -- "$DIR"' EXIT
 fail() {
   echo "FAILED: $*"
   cat "$DIR/daemon.log"
@@ -44,7 +45,7 @@ refused() {
   timeout 10 "$DIR/quorvane" "${@:2}" 2>"$DIR/errors" || status=$?
   [ "$status" = 1 ] && [ "$(head -n1 "$DIR/errors")" = "$1" ] || fail "${*:2}: $status, $(cat "$DIR/errors")"
 }
-Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 320x240x24 3>"$DIR/display" 2>/dev/null & PIDS+=($!)
+Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 320x240x24 3>"$DIR/display" 2>/dev/null & XVFB=$!
 poll test -s "$DIR/display"
 export DISPLAY=:$(head -n1 "$DIR/display")
 poll sh -c 'xdpyinfo >/dev/null 2>&1'
@@ -62,7 +63,7 @@ DISPLAY=:9999 refused 'quorvane: cannot open display ":9999"'
 printf 'mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nprograms: %s --root\n' \
   "$DIR/quorvane" >"$DIR/.xscreensaver"
 chmod 755 "$DIR" && [ "$(id -u)" -ne 0 ] || chown -R nobody:nogroup "$DIR"
-as_user xscreensaver -no-splash >"$DIR/daemon.log" 2>&1 & PIDS=($! "${PIDS[@]}")
+as_user xscreensaver -no-splash >"$DIR/daemon.log" 2>&1 &
 poll requested -activate running && poll shows_colour
 poll requested -deactivate stopped
 "$DIR/quorvane" --root & ROOT=$!
@@ -72,6 +73,6 @@ wait "$ROOT" || fail "status $? on SIGTERM"
 "$DIR/quorvane" 2>"$DIR/errors" & OWN=$!
 poll sh -c 'xwininfo -name Quorvane 2>/dev/null | grep -q IsViewable'
 [ "$(xprop -name Quorvane WM_PROTOCOLS)" = 'WM_PROTOCOLS(ATOM): protocols  WM_DELETE_WINDOW' ]
-kill "${PIDS[-1]}"
+kill "$XVFB"
 wait "$OWN" || fail "status $? on a lost display"
 [ ! -s "$DIR/errors" ] || fail "$(cat "$DIR/errors")"
