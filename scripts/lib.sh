@@ -40,6 +40,7 @@ QV_PACKAGES=(
   xscreensaver xscreensaver-data
   nsis p7zip-full lintian dpkg-dev
   xserver-xephyr
+  stress-ng
 )
 
 qv_package_installed() {

@@ -1,32 +1,80 @@
 #!/usr/bin/env bash
-# The real XScreenSaver daemon on a display of its own, with Quorvane as its only program:
-# -activate shows the figure's colours, -deactivate ends the program.  Usage: $0 QUORVANE
+# On an X server of its own: the real XScreenSaver daemon with Quorvane as its only program
+# (-activate shows the figure's colours in the window it hands over, -deactivate ends the
+# program); then the program on the root window, ended by SIGTERM with 0; then in its own
+# window, offering the close box, until the server goes away: that ends it quietly with 0.
+# First, bad input: each refused with a line that says what was wrong, and status 1.
+# Usage: $0 QUORVANE
 set -euo pipefail
-DIR=$(mktemp -d) PIDS=()
-trap 'for pid in "${PIDS[@]}"; do kill "$pid" || true; wait "$pid" || true; done 2>/dev/null; rm -rf -- "$DIR"' EXIT
-poll() {  # poll COMMAND...: until it succeeds, for at most 45 s
+DIR=$(mktemp -d)
+# Ends what it started: the server, the daemon, the programs.
+trap 'set +e; kill $(jobs -p) 2>/dev/null; wait; rm -rf -- "$DIR"' EXIT
+fail() {
+  echo "FAILED: $*"
+  cat "$DIR/daemon.log"
+  exit 1
+}
+# poll COMMAND...: until it succeeds, for at most 45 s
+poll() {
   local deadline=$((SECONDS + 45))
-  until "$@"; do [ "$SECONDS" -lt "$deadline" ] || { echo "FAILED waiting for: $*"; cat "$DIR/daemon.log"; exit 1; }; sleep 0.1; done
+  until "$@"; do [ "$SECONDS" -lt "$deadline" ] || fail "waiting for $*"; sleep 0.1; done
 }
 # The daemon launches nothing while it runs as root: as root, it runs as nobody.
 AS_USER=(); [ "$(id -u)" -ne 0 ] || AS_USER=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 as_user() { "${AS_USER[@]}" env HOME="$DIR" DISPLAY="$DISPLAY" "$@"; }
-running() {  # found by its executable, a copy that no other process runs
-  for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe")" != "$DIR/quorvane" ] || return 0; done 2>/dev/null; return 1
+# Found by its executable, a copy that no other process runs.
+running() {
+  for exe in /proc/[0-9]*/exe; do [ "$(readlink "$exe")" != "$DIR/quorvane" ] || return 0; done 2>/dev/null
+  return 1
 }
-shows_colour() {  # wheel colours are saturated; black and the daemon's own greys are not
+stopped() { ! running; }
+# requested REQUEST CHECK: sends the request again until CHECK holds. The daemon's own answer
+# is not relied on: under load it can come too late and report a failure.
+requested() {
+  as_user xscreensaver-command "$1" >/dev/null 2>&1 || true
+  "$2"
+}
+# Wheel colours are saturated; black and the daemon's own greys are not.
+shows_colour() {
   import -window root "$DIR/shot.ppm" 2>/dev/null && [ "$(convert "$DIR/shot.ppm" -colorspace HSL \
     -channel G -separate -format '%[fx:maxima>0.5]' info:)" = 1 ]
 }
-Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 320x240x24 3>"$DIR/display" 2>/dev/null & PIDS+=($!)
+# refused MESSAGE ARGUMENT...: the program ends at once with 1, MESSAGE its first line.
+refused() {
+  local status=0
+  timeout 10 "$DIR/quorvane" "${@:2}" 2>"$DIR/errors" || status=$?
+  [ "$status" = 1 ] && [ "$(head -n1 "$DIR/errors")" = "$1" ] || fail "${*:2}: $status, $(cat "$DIR/errors")"
+}
+Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 320x240x24 3>"$DIR/display" 2>/dev/null & XVFB=$!
 poll test -s "$DIR/display"
 export DISPLAY=:$(head -n1 "$DIR/display")
 poll sh -c 'xdpyinfo >/dev/null 2>&1'
 install -m 755 "$1" "$DIR/quorvane"
+refused 'quorvane: the speed must be a whole number from 1 to 10, not "0"' --speed 0
+refused 'quorvane: the speed must be a whole number from 1 to 10, not "11"' -speed 11
+refused 'quorvane: the speed must be a whole number from 1 to 10, not "5x"' --speed 5x
+refused 'quorvane: this option needs a value: "--speed"' --root --speed
+refused 'quorvane: unknown option "--roots"' --roots
+refused 'quorvane: unknown option "extra"' --root extra
+refused 'quorvane: not a window id: "0xzz"' --window-id 0xzz
+refused 'quorvane: no such window: "04294967295"' -window-id 04294967295
+XSCREENSAVER_WINDOW=root refused 'quorvane: not a window id: "root"'
+DISPLAY=:9999 refused 'quorvane: cannot open display ":9999"'
 printf 'mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nprograms: %s --root\n' \
   "$DIR/quorvane" >"$DIR/.xscreensaver"
 chmod 755 "$DIR" && [ "$(id -u)" -ne 0 ] || chown -R nobody:nogroup "$DIR"
-as_user xscreensaver -no-splash >"$DIR/daemon.log" 2>&1 & PIDS=($! "${PIDS[@]}")
-poll as_user xscreensaver-command -activate
-poll running && poll shows_colour
-as_user xscreensaver-command -deactivate && poll eval '! running'
+# Now and then the daemon ends during its start-up, with status 1 and not a word: it gets
+# three starts.
+for _ in 1 2 3; do as_user xscreensaver -no-splash && break; done >"$DIR/daemon.log" 2>&1 &
+poll requested -activate running && poll shows_colour
+poll requested -deactivate stopped
+"$DIR/quorvane" --root & ROOT=$!
+poll shows_colour
+kill "$ROOT" && poll stopped
+wait "$ROOT" || fail "status $? on SIGTERM"
+"$DIR/quorvane" 2>"$DIR/errors" & OWN=$!
+poll sh -c 'xwininfo -name Quorvane 2>/dev/null | grep -q IsViewable'
+[ "$(xprop -name Quorvane WM_PROTOCOLS)" = 'WM_PROTOCOLS(ATOM): protocols  WM_DELETE_WINDOW' ]
+kill "$XVFB"
+wait "$OWN" || fail "status $? on a lost display"
+[ ! -s "$DIR/errors" ] || fail "$(cat "$DIR/errors")"
