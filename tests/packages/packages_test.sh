@@ -35,13 +35,25 @@ registry() {
 
 shown() { xdotool search --onlyvisible --name "$1" >/dev/null; }
 
+# finish PID: sets STATUS to the program's exit status, or to "hung" if it has not ended
+# within 10 s (then it is killed, so that a broken program fails the case, not hangs it).
+finish() {
+  if qv_wait_pid_gone "$1" 10; then
+    wait "$1"
+    STATUS=$?
+  else
+    kill -KILL "$1"
+    wait "$1"
+    STATUS=hung
+  fi
+}
+
 # run_until_moved PID: the saver shows its window and ends on a mouse move.
 run_until_moved() {
   expect "window" "$(qv_poll 30 shown '^Screen Saver$' && echo shown)" shown
   xdotool mousemove_relative 40 40
-  qv_wait_pid_gone "$1" 10
-  wait "$1"
-  expect "saver /s exit status" $? 0
+  finish "$1"
+  expect "saver /s exit status" "$STATUS" 0
 }
 
 install_setup() {
@@ -93,15 +105,15 @@ debian_package() {
   "$PROGRAM" &
   expect "window" "$(qv_poll 20 shown '^Quorvane$' && echo shown)" shown
   kill -TERM $!
-  wait $!
-  expect "status after SIGTERM" $? 0
+  finish $!
+  expect "status after SIGTERM" "$STATUS" 0
 }
 
 x11_options() {
   local out
-  out=$("$PROGRAM" --version)
+  out=$(timeout 10 "$PROGRAM" --version)
   expect "--version" "$?:$out" "0:quorvane $VERSION"
-  out=$("$PROGRAM" --help 2>/dev/null)
+  out=$(timeout 10 "$PROGRAM" --help 2>/dev/null)
   expect "--help" "$?:${out%% *}" "0:usage:"
 }
 
