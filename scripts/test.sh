@@ -12,7 +12,8 @@
 #   scripts/test.sh wine       only the Win32 level (builds its preset first)
 #   scripts/test.sh packages   only the packages level
 #
-# QV_PREFIX   a Wine prefix to reuse (made there on first use) instead of a fresh one
+# QV_PREFIX      a Wine prefix to reuse (made there on first use) instead of a fresh one
+# QV_FAIL_FAST   when set, stop after the first level that fails (a mutation run needs no more)
 set -euo pipefail
 
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/scripts/lib.sh"
@@ -27,6 +28,10 @@ record() {  # record LEVEL PASSED FAILED
   summaries+=("$1: $2 passed, $3 failed")
   total_passed=$((total_passed + $2))
   total_failed=$((total_failed + $3))
+  if [ -n "${QV_FAIL_FAST:-}" ] && [ "$3" -ne 0 ]; then
+    echo "$1: $2 passed, $3 failed; stopping here (QV_FAIL_FAST)"
+    exit 1
+  fi
 }
 
 section() { printf '\n==== %s\n' "$*"; }
