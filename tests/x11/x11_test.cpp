@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <vector>
 
 namespace {
 
@@ -17,7 +19,8 @@ constexpr int Side = 40;
 constexpr unsigned long White = 0xFFFFFF;
 Display *display;
 
-// Polls for at most 30 s: at speed 8, the 36 ticks that bring a restart take 15 s.
+// Polls for at most 30 s. At speed 10 a tick comes every 1.6 s, so the clear of a restart,
+// 36 ticks away, cannot pass for a clear that a check waits for.
 bool PollFor(auto done) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!done()) {
@@ -48,19 +51,27 @@ int ExitStatus(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The window's pixels, as 0x00RRGGBB.
+std::vector<unsigned long> Pixels(Window window) {
+  std::vector<unsigned long> pixels;
+  XImage *image = XGetImage(display, window, 0, 0, Side, Side, AllPlanes, ZPixmap);
+  if (!image) return pixels;
+  for (int i = 0; i < Side * Side; ++i) pixels.push_back(XGetPixel(image, i % Side, i / Side) & White);
+  XDestroyImage(image);
+  return pixels;
+}
+
+// The figure's colours are dimmed, so white is never drawn: it is what the window had before.
+bool ShowsWhite(Window window) {
+  const std::vector<unsigned long> pixels = Pixels(window);
+  return pixels.empty() || std::count(pixels.begin(), pixels.end(), White) > 0;
+}
+
 // Cleared to black from the white it had, and a line drawn since.
 bool DrawsOnBlack(Window window) {
-  XImage *image = XGetImage(display, window, 0, 0, Side, Side, AllPlanes, ZPixmap);
-  if (!image) return false;
-  int lit = 0;
-  int white = 0;
-  for (int i = 0; i < Side * Side; ++i) {
-    const unsigned long pixel = XGetPixel(image, i % Side, i / Side) & White;
-    lit += pixel != 0;
-    white += pixel == White;
-  }
-  XDestroyImage(image);
-  return lit > 0 && white == 0;
+  const std::vector<unsigned long> pixels = Pixels(window);
+  const auto lit = std::count_if(pixels.begin(), pixels.end(), [](unsigned long pixel) { return pixel != 0; });
+  return lit > 0 && !ShowsWhite(window);
 }
 
 void SendProtocol(Window window, const char *protocol) {
@@ -83,20 +94,40 @@ long Written(pid_t pid) {
 }
 
 // A window manager's other messages do not end it; it draws on after a resize and clears
-// to black on an exposure; the close box ends it. The slow speed keeps Xlib from sending
-// lines, or reading events, only because its buffer has filled.
+// to black on an exposure; the close box ends it.
 TEST(X11, OwnWindowDrawsUntilItsCloseBox) {
-  const pid_t pid = Start("--speed 8");
+  const pid_t pid = Start("--speed 10");
   XEvent mapped = {};  // without it, window 0: the steps below fail and the program is killed
   EXPECT_TRUE(PollFor([&] { return XCheckTypedEvent(display, MapNotify, &mapped); }));
   const Window window = mapped.xmap.window;
+  XWindowAttributes attributes = {};
+  XGetWindowAttributes(display, window, &attributes);
+  EXPECT_EQ(attributes.border_width, 0);
   SendProtocol(window, "WM_TAKE_FOCUS");
   XResizeWindow(display, window, Side, Side);
+  EXPECT_TRUE(PollFor([&] { return DrawsOnBlack(window); }));
   XSetWindowBackground(display, window, White);
   XClearArea(display, window, 0, 0, 0, 0, True);
-  EXPECT_TRUE(PollFor([&] { return DrawsOnBlack(window); }));
+  EXPECT_TRUE(PollFor([&] { return !ShowsWhite(window); }));
   SendProtocol(window, "WM_DELETE_WINDOW");
   EXPECT_EQ(ExitStatus(pid), 0);
+}
+
+// Seeded from the clock: a start at least one tick of 1.6 s after another draws another line.
+TEST(X11, EachStartDrawsANewFigure) {
+  const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, Side, Side, 0, 0, White);
+  XMapWindow(display, window);
+  std::vector<unsigned long> firstLines[2];
+  for (auto &firstLine : firstLines) {
+    XClearWindow(display, window);
+    const pid_t pid = Start("--speed 10 --window-id " + std::to_string(window));
+    EXPECT_TRUE(PollFor([&] { return DrawsOnBlack(window); }));
+    firstLine = Pixels(window);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(ExitStatus(pid), 0);
+  }
+  EXPECT_NE(firstLines[0], firstLines[1]);
+  XDestroyWindow(display, window);
 }
 
 // Destroyed while the program draws into it: the grab holds back requests the program has
