@@ -118,5 +118,3 @@ Frame AdvanceFrame() {
   }
   return frame;
 }
-
-uint32_t HueToColor(int32_t hue) { return WheelColor(hue); }

@@ -48,4 +48,3 @@ int32_t NextRandom();
 void RandomizeArms();
 void SetClientSize(int32_t width, int32_t height);
 Frame AdvanceFrame();
-uint32_t HueToColor(int32_t hue);

@@ -17,6 +17,12 @@ TEST(Model, GeneratorStartsWithTheRecordedValues) {
   EXPECT_EQ(NextRandom(), 18467);
 }
 
+// The colour of the next tick's line when the hue stands still at `hue`.
+uint32_t WheelColour(int32_t hue) {
+  animationState = {.hue = hue};
+  return AdvanceFrame().color;
+}
+
 // One past each band's end, and between. Full strength is 255 / 1.2 = 212 (0xD4); 0x00BBGGRR.
 TEST(Model, WheelColoursAtTheBandsBoundariesAndBetween) {
   const struct {
@@ -26,7 +32,7 @@ TEST(Model, WheelColoursAtTheBandsBoundariesAndBetween) {
       {0, 0xD40000},   {256, 0xD3D400},  {511, 0x00D400},  {600, 0x00D44B},
       {766, 0x00D3D4}, {1021, 0x0000D4}, {1100, 0x4200D4}, {1276, 0xD400D3},
   };
-  for (const auto &row : wheel) EXPECT_EQ(HueToColor(row.hue), row.color) << "hue " << row.hue;
+  for (const auto &row : wheel) EXPECT_EQ(WheelColour(row.hue), row.color) << "hue " << row.hue;
 }
 
 TEST(Model, NewFiguresStepTheirHueByOneOfTenSteps) {

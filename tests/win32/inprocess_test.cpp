@@ -77,8 +77,8 @@ TEST(SaverWindow, EveryTickDrawsItsLineInTheWheelColourAfterMorePensThanThePlatf
   animationState.hueStep = 5;
   animationState.offscreenTicks = 0;
   SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0);
-  EXPECT_EQ(GetPixel(dc, 130, 50), HueToColor(105));
-  EXPECT_EQ(GetPixel(dc, 150, 50), Black);  // a line leaves out its last point
+  EXPECT_EQ(GetPixel(dc, 130, 50), RGB(0, 105 * 5 / 6, 212));  // blue dimmed to 212, green to 5/6
+  EXPECT_EQ(GetPixel(dc, 150, 50), Black);                     // a line leaves out its last point
 }
 
 TEST(SaverWindow, AnswersThatHideTheCursorOrCloseTheSaver) {
