@@ -47,23 +47,26 @@ uint32_t Dim(int32_t component) {
   return static_cast<uint32_t>(component) * 5u / 6u;
 }
 
+struct Rgb {
+  int32_t red;
+  int32_t green;
+  int32_t blue;
+};
+
+// The wheel's six bands: one component rises or falls while the other two stand.
+inline Rgb WheelRgb(int32_t hue) {
+  if (hue <= 255) return {.red = 0, .green = hue, .blue = 255};
+  if (hue <= 510) return {.red = 0, .green = 255, .blue = 510 - hue};
+  if (hue <= 765) return {.red = hue - 510, .green = 255, .blue = 0};
+  if (hue <= 1020) return {.red = 255, .green = 1020 - hue, .blue = 0};
+  if (hue <= 1275) return {.red = 255, .green = 0, .blue = hue - 1020};
+  return {.red = 1530 - hue, .green = 0, .blue = 255};
+}
+
 // The colour wheel, kept inline in the tick.
 inline uint32_t WheelColor(int32_t hue) {
-  int32_t red, green, blue;
-  if (hue <= 255) {
-    red = 0, green = hue, blue = 255;
-  } else if (hue <= 510) {
-    red = 0, green = 255, blue = 510 - hue;
-  } else if (hue <= 765) {
-    red = hue - 510, green = 255, blue = 0;
-  } else if (hue <= 1020) {
-    red = 255, green = 1020 - hue, blue = 0;
-  } else if (hue <= 1275) {
-    red = 255, green = 0, blue = hue - 1020;
-  } else {
-    red = 1530 - hue, green = 0, blue = 255;
-  }
-  return Dim(red) | Dim(green) << 8 | Dim(blue) << 16;
+  const Rgb rgb = WheelRgb(hue);
+  return Dim(rgb.red) | Dim(rgb.green) << 8 | Dim(rgb.blue) << 16;
 }
 
 }  // namespace
