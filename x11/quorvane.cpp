@@ -346,7 +346,8 @@ void StartFigure() {
   target.gc = XCreateGC(target.display, target.window, 0, nullptr);
   XSetErrorHandler(NoteWindowError);
   XSetIOErrorHandler(EndOnLostDisplay);
-  ClearToBlack();  // whatever the window showed before, a figure starts on black
+  ClearToBlack();          // whatever the window showed before, a figure starts on black
+  XFlush(target.display);  // now, not with the first tick, which at speed 10 is 1.6 s away
 }
 
 // Leaves nothing on the server; a window that has gone already needs no destroying.
