@@ -62,16 +62,17 @@ std::vector<unsigned long> Pixels(Window window) {
 }
 
 // The figure's colours are dimmed, so white is never drawn: it is what the window had before.
-bool ShowsWhite(Window window) {
-  const std::vector<unsigned long> pixels = Pixels(window);
+bool HasWhite(const std::vector<unsigned long> &pixels) {
   return pixels.empty() || std::count(pixels.begin(), pixels.end(), White) > 0;
 }
+
+bool ShowsWhite(Window window) { return HasWhite(Pixels(window)); }
 
 // Cleared to black from the white it had, and a line drawn since.
 bool DrawsOnBlack(Window window) {
   const std::vector<unsigned long> pixels = Pixels(window);
   const auto lit = std::count_if(pixels.begin(), pixels.end(), [](unsigned long pixel) { return pixel != 0; });
-  return lit > 0 && !ShowsWhite(window);
+  return lit > 0 && !HasWhite(pixels);
 }
 
 void SendProtocol(Window window, const char *protocol) {
