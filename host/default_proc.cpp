@@ -1,7 +1,6 @@
 #include "host/host.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
@@ -9,14 +8,20 @@ namespace {
 // whole chain of procedures and meets the close check there.
 void RequestClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 
+// How far apart two coordinates lie, without the library's absolute value, whose
+// code needs a newer processor than a 486.
+int64_t Distance(LONG a, LONG b) {
+  const int64_t difference = int64_t{a} - b;
+  return difference < 0 ? -difference : difference;
+}
+
 // Small movements add up against the reference point until they have carried
 // the cursor more than the threshold away from it. A failed read counts as no
 // movement.
 void ApplyMouseRule(HWND window) {
   POINT now = hostState.lastCursorPos;
   GetCursorPos(&now);
-  const int64_t distance =
-      std::llabs(int64_t{now.x} - hostState.lastCursorPos.x) + std::llabs(int64_t{now.y} - hostState.lastCursorPos.y);
+  const int64_t distance = Distance(now.x, hostState.lastCursorPos.x) + Distance(now.y, hostState.lastCursorPos.y);
   if (distance > hostState.mouseMoveThreshold) {
     RequestClose(window);
     hostState.lastCursorPos = now;

@@ -34,6 +34,12 @@ extern const char SaverClassName[];
 extern const char SaverWindowTitle[];
 extern const char PreviewWindowTitle[];
 
+// What a full-screen saver covers after a display change.
+struct ScreenArea {
+  int x, y, width, height;
+};
+ScreenArea AreaAfterDisplayChange(ScreenArea virtualScreen, LPARAM lParam);
+
 int RunSaverWindow(HWND parent);
 LRESULT WINAPI SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

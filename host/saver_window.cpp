@@ -117,12 +117,11 @@ void ForwardToParent(HWND window, UINT message, LPARAM lParam) {
 
 // While the message is delivered the screen's clip box still reports the old size;
 // the virtual-screen metrics already report the new one.
-void CoverVirtualScreen(HWND window) {
-  const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  SetWindowPos(window, HWND_TOPMOST, x, y, width, height, SWP_NOACTIVATE);
+void CoverNewScreen(HWND window, LPARAM lParam) {
+  const ScreenArea virtualScreen = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                                    GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  const ScreenArea area = AreaAfterDisplayChange(virtualScreen, lParam);
+  SetWindowPos(window, HWND_TOPMOST, area.x, area.y, area.width, area.height, SWP_NOACTIVATE);
 }
 
 bool IsSwitchingCommand(WPARAM command) {
@@ -130,6 +129,13 @@ bool IsSwitchingCommand(WPARAM command) {
 }
 
 }  // namespace
+
+// Windows 95 and NT 4.0 know no virtual screen and report its metrics as 0; there the
+// one monitor is the screen, at the width and height that the message carries.
+ScreenArea AreaAfterDisplayChange(ScreenArea virtualScreen, LPARAM lParam) {
+  if (virtualScreen.width > 0 && virtualScreen.height > 0) return virtualScreen;
+  return {0, 0, LOWORD(lParam), HIWORD(lParam)};
+}
 
 int RunSaverWindow(HWND parent) {
   const WNDCLASSA saverClass = SaverClass();
@@ -194,7 +200,7 @@ LRESULT WINAPI SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DISPLAYCHANGE:
       // A monitor plugged in or a new resolution must not leave part of the desktop
       // uncovered; a preview follows its parent instead.
-      if (!host.previewMode) CoverVirtualScreen(window);
+      if (!host.previewMode) CoverNewScreen(window, lParam);
       break;
     case WM_TIMER:
       if (host.closing) return 0;

@@ -5,14 +5,15 @@
 #include "saver/saver_api.h"
 #include "saver/settings.h"
 
-#include <cmath>
 #include <cstdint>
 
 AnimationWindowState animationWindowState;
 
 namespace {
 
-constexpr double IntervalScale = 1.5625;
+// The interval is 1.5625 (25/16) times 2 to the power of the speed, truncated.
+constexpr uint64_t IntervalNumerator = 25;
+constexpr int IntervalShift = 4;
 // 2 to the power 31 no longer fits a signed 32-bit integer; from there on the
 // interval saturates at the platform's longest timer interval.
 constexpr LONG FirstSaturatingSpeed = 31;
@@ -70,12 +71,15 @@ void DrawTick(HWND window) {
 
 }  // namespace
 
-// Speeds below 1 give ever shorter intervals down to 0; speeds too large for
-// the power of two to fit give the longest interval the platform has.
+// Speed 0 gives 1 ms and every negative speed 0, whose power of two truncates to 0;
+// speeds too large for the power of two to fit give the longest interval the
+// platform has. Integer arithmetic only: the floating-point library would bring
+// instructions that a 486 or a Pentium does not have.
 UINT TimerInterval(LONG redrawSpeed) {
   if (redrawSpeed >= FirstSaturatingSpeed) return USER_TIMER_MAXIMUM;
-  const double power = std::trunc(std::ldexp(1.0, static_cast<int>(redrawSpeed)));
-  return static_cast<UINT>(power * IntervalScale);
+  if (redrawSpeed < 0) return 0;
+  const uint64_t power = uint64_t{1} << redrawSpeed;
+  return static_cast<UINT>(power * IntervalNumerator >> IntervalShift);
 }
 
 LRESULT WINAPI AnimationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

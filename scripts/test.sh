@@ -64,18 +64,36 @@ run_ctest() {
   record "$level" "$passed" "$failed"
 }
 
-# The shipped program: a 32-bit Windows GUI program that imports only the platform's DLLs.
+# The shipped program: a 32-bit Windows GUI program for every Windows from 95 on and the
+# processors they ran on. It imports only the four platform DLLs that every one of them
+# has, and holds no instruction that a 486 lacks: the Pentium's and later processors' own
+# (conditional moves, Pentium Pro floating-point compares, time stamp, processor id, fast
+# system calls, 8-byte compare-exchange, ud2), their MMX, SSE and later registers and
+# extensions. Each offending instruction and DLL is named.
+QV_PLATFORM_DLLS="ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll"
+QV_NOT_I486='^(cmov|fcmov|(fu?comip?|rdtscp?)( |$)|cpuid|sys(enter|exit|call|ret)|ud[0-2]|cmpxchg(8|16)b|rd(msr|pmc)|wrmsr|rsm|f?emms|fxsave|fxrstor|fisttp|prefetch|[slm]fence|clflush|movnti|[ls]dmxcsr|popcnt|[lt]zcnt|movbe|crc32|xgetbv|xsave|xrstor|rdrand|rdseed|andn|bextr|bls|bzhi|mulx|pdep|pext|rorx|sarx|shlx|shrx|adcx|adox|endbr)|%[xyz]?mm[0-9]|%k[0-7]'
+
+not_i486() {  # not_i486 FILE: "ADDRESS: INSTRUCTION" for each instruction a 486 lacks
+  i686-w64-mingw32-objdump -d --no-show-raw-insn "$1" |
+    awk -F'\t' -v pattern="$QV_NOT_I486" 'NF >= 2 && $2 ~ pattern {sub(/^ +/, "", $1); print $1 " " $2}'
+}
+
 check_shipped_program() {
-  local header imports
-  header="$(i686-w64-mingw32-objdump -f -p build/windows/quorvane.scr)"
-  imports="$(sed -n 's/^\s*DLL Name: //p' <<<"$header" | LC_ALL=C sort | tr '\n' ' ')"
-  echo "quorvane.scr: $(stat -c %s build/windows/quorvane.scr) bytes; imports $imports"
-  if grep -q 'file format pei-i386' <<<"$header" && grep -q 'Subsystem.*(Windows GUI)' <<<"$header" &&
-    [ "$imports" = "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll " ]; then
-    record shipped-program 1 0
-  else
-    record shipped-program 0 1
-  fi
+  local scr=build/windows/quorvane.scr header dll failures=0
+  header="$(i686-w64-mingw32-objdump -f -p "$scr")"
+  echo "quorvane.scr: $(stat -c %s "$scr") bytes"
+  grep -q 'file format pei-i386' <<<"$header" || { echo "  not a PE32 i386 file"; failures=$((failures + 1)); }
+  grep -q 'Subsystem.*(Windows GUI)' <<<"$header" || { echo "  not a GUI program"; failures=$((failures + 1)); }
+  for dll in $(sed -n 's/^\s*DLL Name: //p' <<<"$header"); do
+    grep -qw "$dll" <<<"$QV_PLATFORM_DLLS" && continue
+    echo "  imports $dll, which is not one of $QV_PLATFORM_DLLS"
+    failures=$((failures + 1))
+  done
+  while read -r instruction; do
+    echo "  not an i486 instruction at 0x$instruction"
+    failures=$((failures + 1))
+  done < <(not_i486 "$scr")
+  record shipped-program $((failures == 0 ? 1 : 0)) $((failures == 0 ? 0 : 1))
 }
 
 # Every C and C++ file as the .clang-format at the root formats it: one case when all

@@ -10,6 +10,7 @@
 #include "tests/win32/harness.h"
 
 #include <climits>
+#include <tuple>
 
 namespace {
 
@@ -159,8 +160,23 @@ TEST(Speed, TimerIntervalDoublesWithTheSpeedAndSaturatesAtThePlatformsLongest) {
   const struct {
     LONG speed;
     UINT interval;
-  } rows[] = {{1, 3}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0}, {30, 1677721600}, {31, USER_TIMER_MAXIMUM}, {LONG_MIN, 0}};
+  } rows[] = {{1, 3},       {2, 6}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0}, {30, 1677721600}, {31, USER_TIMER_MAXIMUM},
+              {LONG_MIN, 0}};
   for (const auto &row : rows) EXPECT_EQ(TimerInterval(row.speed), row.interval) << row.speed;
+}
+
+// A system without virtual-screen metrics reads them as 0: the message's own size is the screen.
+TEST(SaverWindow, DisplayChangeCoversTheVirtualScreenElseTheSizeTheMessageCarries) {
+  const struct {
+    ScreenArea virtualScreen;
+    ScreenArea want;
+  } rows[] = {{.virtualScreen = {-800, 0, 1824, 768}, .want = {-800, 0, 1824, 768}},
+              {.virtualScreen = {0, 0, 0, 0}, .want = {0, 0, 640, 480}}};
+  for (const auto &row : rows) {
+    const ScreenArea got = AreaAfterDisplayChange(row.virtualScreen, MAKELPARAM(640, 480));
+    EXPECT_EQ(std::tuple(got.x, got.y, got.width, got.height),
+              std::tuple(row.want.x, row.want.y, row.want.width, row.want.height));
+  }
 }
 
 TEST(Startup, WindowHandleIsUnsignedDecimalWrappingAt32Bits) {
