@@ -160,8 +160,7 @@ TEST(Speed, TimerIntervalDoublesWithTheSpeedAndSaturatesAtThePlatformsLongest) {
   const struct {
     LONG speed;
     UINT interval;
-  } rows[] = {{1, 3},       {2, 6}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0}, {30, 1677721600}, {31, USER_TIMER_MAXIMUM},
-              {LONG_MIN, 0}};
+  } rows[] = {{1, 3}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0}, {30, 1677721600}, {31, USER_TIMER_MAXIMUM}, {LONG_MIN, 0}};
   for (const auto &row : rows) EXPECT_EQ(TimerInterval(row.speed), row.interval) << row.speed;
 }
 
