@@ -11,11 +11,14 @@ cd "$QV_ROOT"
 
 OUT="$QV_ROOT/build/packages"
 
+# Each package by its exact name: a build folder may still hold older versions' files.
+VERSION=$(sed -n 's/^project(quorvane VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+
 # cpack works in a temp dir of its own; only the package itself lands in $OUT.
-cpack_into_out() {  # cpack_into_out PRESET EXTENSION
+cpack_into_out() {  # cpack_into_out PRESET FILE
   qv_temp_dir
   cpack --config "build/$1/CPackConfig.cmake" -B "$QV_TEMP_DIR" >/dev/null
-  cp "$QV_TEMP_DIR"/quorvane*."$2" "$OUT"/
+  cp "$QV_TEMP_DIR/$2" "$OUT"/
 }
 
 qv_install_deps
@@ -24,11 +27,11 @@ mkdir -p "$OUT"
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target quorvane setup
-cp build/windows/quorvane-*-setup.exe "$OUT"/
-cpack_into_out windows zip
+cp "build/windows/quorvane-$VERSION-setup.exe" "$OUT"/
+cpack_into_out windows "quorvane-$VERSION-win32.zip"
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target quorvane
-cpack_into_out native deb
+cpack_into_out native "quorvane_${VERSION}_$(dpkg --print-architecture).deb"
 
 ls -l "$OUT"

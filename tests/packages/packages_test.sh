@@ -12,6 +12,7 @@ DEB=$(echo quorvane_*_amd64.deb)
 VERSION=$(dpkg-deb -f "$DEB" Version)
 ENTRY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvane'
 DESKTOP='HKCU\Control Panel\Desktop'
+PENDING='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 failures=0
 
 # expect WHAT GOT WANT
@@ -30,7 +31,7 @@ run_case() {
 
 # registry KEY VALUE: its data, or nothing
 registry() {
-  "$QV_WINE" reg query "$1" /v "$2" /reg:32 | sed -n "s/^ *$2 *REG_[A-Z]* *//p" | tr -d '\r'
+  "$QV_WINE" reg query "$1" /v "$2" /reg:32 | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | tr -d '\r'
 }
 
 shown() { xdotool search --onlyvisible --name "$1" >/dev/null; }
@@ -48,12 +49,21 @@ finish() {
   fi
 }
 
-# run_until_moved PID: the saver shows its window and ends on a mouse move.
-run_until_moved() {
-  expect "window" "$(qv_poll 30 shown '^Screen Saver$' && echo shown)" shown
+# end_by_move PID: the saver ends on a mouse move.
+end_by_move() {
   xdotool mousemove_relative 40 40
   finish "$1"
   expect "saver /s exit status" "$STATUS" 0
+}
+
+# launch LINE: runs a Windows command line exactly as given; prints its whole exit code.
+launch() { "$QV_WINE" "$QV_ROOT/build/windows/launch.exe" "$1" | tr -d '\r'; }
+
+# In place, so that its exit code is the uninstaller's own.
+uninstall_in_place() {
+  local folder
+  folder=$(registry "$ENTRY" InstallLocation)
+  launch "\"$folder\\uninstall.exe\" /S _?=$folder"
 }
 
 install_setup() {
@@ -65,15 +75,11 @@ install_setup() {
 # Installed over an older file and run; then removed while SCRNSAVE.EXE names another
 # saver (kept) or this one by either path in any letter case (removed).
 windows_setup() {
-  local row folder sysdir=syswow64
-  qv_make_prefix
-  [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || sysdir=system32
-  SCR="$WINEPREFIX/drive_c/windows/$sysdir/quorvane.scr"
+  local row folder
   echo older >"$SCR"
   install_setup
-  xdotool mousemove 200 200
-  "$QV_WINE" "C:\\windows\\$sysdir\\quorvane.scr" /s &
-  run_until_moved $!
+  start_saver
+  end_by_move "$SAVER"
   for row in 'C:\windows\system32\other.scr|C:\windows\system32\other.scr' \
     'C:\WINDOWS\SYSTEM32\QUORVANE.SCR|' 'c:\windows\syswow64\quorvane.scr|'; do
     [ -e "$SCR" ] || install_setup
@@ -89,8 +95,66 @@ windows_setup() {
   done
 }
 
+# Run as Windows 98 (Wine's per-program version, for the setup program and the uninstaller
+# in place), both keep to the 9x ways: the current saver is named in SYSTEM.INI, where only
+# our own name is cleared, and the registry's setting is left alone.
+windows_setup_9x() {
+  local row exe ini="$WINEPREFIX/drive_c/windows/system.ini"
+  for exe in "quorvane-$VERSION-setup.exe" uninstall.exe; do
+    "$QV_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d win98 /f >/dev/null
+  done
+  "$QV_WINE" reg add "$DESKTOP" /v SCRNSAVE.EXE /d 'C:\windows\system32\quorvane.scr' /f >/dev/null
+  for row in 'C:\windows\system32\other.scr|C:\windows\system32\other.scr' 'C:\WINDOWS\SYSTEM32\QUORVANE.SCR|'; do
+    install_setup
+    sed -i '/^\[boot\]/,$d' "$ini"
+    printf '[boot]\r\nSCRNSAVE.EXE=%s\r\n' "${row%|*}" >>"$ini"
+    expect "uninstall exit code" "$(uninstall_in_place)" 0
+    expect "SYSTEM.INI's SCRNSAVE.EXE was ${row%|*}" "$(sed -n 's/^SCRNSAVE.EXE=//p' "$ini" | tr -d '\r')" "${row#*|}"
+    expect "saver left" "$(ls "$SCR" 2>/dev/null)" ""
+  done
+  expect "registry's SCRNSAVE.EXE" "$(registry "$DESKTOP" SCRNSAVE.EXE)" 'C:\windows\system32\quorvane.scr'
+  "$QV_WINE" reg delete "HKCU\\Software\\Wine\\AppDefaults" /f >/dev/null
+}
+
+# A running saver holds its file: the setup program replaces it, and the uninstaller removes
+# it, at the next restart (Wine's: wineboot -r), and each says so with exit code 3010.
+windows_setup_in_use() {
+  local pending
+  # What the uninstallers before left to the restart (their temporary copies) goes first.
+  "$QV_WINE" wineboot -r
+  cp ../windows/quorvane.scr "$SCR"
+  echo older >>"$SCR"
+  start_saver
+  expect "setup exit code" "$(launch "$(qv_windows_path "quorvane-$VERSION-setup.exe") /S")" 3010
+  pending=$(registry "$PENDING" PendingFileRenameOperations)
+  expect "pending after setup" "${pending,,}" "\\??\\$SYSDIR\\quorvane.new\\0!\\??\\$SYSDIR\\quorvane.scr"
+  expect "entry version" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
+  restart_with_saver
+  expect "replaced at restart" "$(cmp "$SCR" ../windows/quorvane.scr && echo built)" built
+  start_saver
+  expect "uninstall exit code" "$(uninstall_in_place)" 3010
+  pending=$(registry "$PENDING" PendingFileRenameOperations)
+  expect "pending after uninstall" "${pending,,}" "\\??\\$SYSDIR\\quorvane.scr\\0"
+  expect "entry left" "$(registry "$ENTRY" DisplayVersion)" ""
+  restart_with_saver
+  expect "removed at restart" "$(ls "$SCR" 2>/dev/null)" ""
+}
+
+start_saver() {
+  xdotool mousemove 200 200
+  "$QV_WINE" "$SYSDIR\\quorvane.scr" /s &
+  SAVER=$!
+  expect "window" "$(qv_poll 30 shown '^Screen Saver$' && echo shown)" shown
+}
+
+restart_with_saver() {
+  end_by_move "$SAVER"
+  wineserver -k
+  "$QV_WINE" wineboot -r
+}
+
 windows_setup_payload() {
-  expect "payload" "$(7z l "quorvane-$VERSION-setup.exe" | grep -c ' \$SYSDIR/quorvane.scr$')" 1
+  expect "payload" "$(7z l "quorvane-$VERSION-setup.exe" | grep -c '/quorvane.new$')" 1
 }
 
 debian_package() {
@@ -119,7 +183,15 @@ x11_options() {
 
 qv_choose_wine
 if [ "$QV_WIN_PRESET" = windows ]; then
+  [ -x ../windows/launch.exe ] || cmake --build --preset windows --target launch >/dev/null
+  qv_make_prefix
+  sysdir=syswow64
+  [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || sysdir=system32
+  SYSDIR="c:\\windows\\$sysdir"
+  SCR="$WINEPREFIX/drive_c/windows/$sysdir/quorvane.scr"
   run_case windows-setup windows_setup
+  run_case windows-setup-9x windows_setup_9x
+  run_case windows-setup-in-use windows_setup_in_use
 else
   run_case windows-setup-payload windows_setup_payload
 fi
