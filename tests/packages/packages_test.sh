@@ -96,14 +96,12 @@ windows_setup() {
 }
 
 # Run as Windows 98 (Wine's per-program version, for the setup program and the uninstaller
-# in place), both keep to the 9x ways: the current saver is named in SYSTEM.INI, where only
-# our own name is cleared, and the registry's setting is left alone.
+# in place), the uninstaller finds the current saver in SYSTEM.INI, and clears only our name.
 windows_setup_9x() {
   local row exe ini="$WINEPREFIX/drive_c/windows/system.ini"
   for exe in "quorvane-$VERSION-setup.exe" uninstall.exe; do
     "$QV_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d win98 /f >/dev/null
   done
-  "$QV_WINE" reg add "$DESKTOP" /v SCRNSAVE.EXE /d 'C:\windows\system32\quorvane.scr' /f >/dev/null
   for row in 'C:\windows\system32\other.scr|C:\windows\system32\other.scr' 'C:\WINDOWS\SYSTEM32\QUORVANE.SCR|'; do
     install_setup
     sed -i '/^\[boot\]/,$d' "$ini"
@@ -112,7 +110,6 @@ windows_setup_9x() {
     expect "SYSTEM.INI's SCRNSAVE.EXE was ${row%|*}" "$(sed -n 's/^SCRNSAVE.EXE=//p' "$ini" | tr -d '\r')" "${row#*|}"
     expect "saver left" "$(ls "$SCR" 2>/dev/null)" ""
   done
-  expect "registry's SCRNSAVE.EXE" "$(registry "$DESKTOP" SCRNSAVE.EXE)" 'C:\windows\system32\quorvane.scr'
   "$QV_WINE" reg delete "HKCU\\Software\\Wine\\AppDefaults" /f >/dev/null
 }
 
