@@ -41,6 +41,7 @@ QV_PACKAGES=(
   nsis p7zip-full lintian dpkg-dev
   xserver-xephyr
   stress-ng
+  clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium zip
 )
 
 qv_package_installed() {
