@@ -3,6 +3,7 @@
 #   quorvane-<version>-setup.exe   the Windows setup program (32-bit, NSIS)
 #   quorvane-<version>-win32.zip   quorvane.scr, README.txt and LICENSE.txt, to install by hand
 #   quorvane_<version>_amd64.deb   the X11 program for XScreenSaver, with its manual page
+#   quorvane-<version>-web.zip     the web page (web/), its README.txt and LICENSE.txt
 set -euo pipefail
 
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/scripts/lib.sh"
@@ -18,6 +19,23 @@ cpack_into_out() {  # cpack_into_out PRESET EXTENSION
   cp "$QV_TEMP_DIR"/quorvane*."$2" "$OUT"/
 }
 
+# The web zip holds one folder, its members sorted, each with the time SOURCE_DATE_EPOCH
+# gives (else the last commit's), fixed modes and no extra fields (-X), so that one commit
+# gives the same bytes wherever it is built.
+web_zip() {
+  local version epoch name
+  version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)"
+  epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+  name="quorvane-$version-web"
+  qv_temp_dir
+  mkdir "$QV_TEMP_DIR/$name"
+  cp "$QV_WEB_SITE"/* build/native/web/README.txt "$QV_TEMP_DIR/$name/"
+  cp LICENSE "$QV_TEMP_DIR/$name/LICENSE.txt"
+  chmod 644 "$QV_TEMP_DIR/$name"/*
+  TZ=UTC touch -d "@$epoch" "$QV_TEMP_DIR/$name"/*
+  (cd "$QV_TEMP_DIR" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -D -q "$OUT/$name.zip" -@)
+}
+
 qv_install_deps
 rm -rf "$OUT"
 mkdir -p "$OUT"
@@ -30,5 +48,7 @@ cpack_into_out windows zip
 cmake --preset native >/dev/null
 cmake --build --preset native --target quorvane
 cpack_into_out native deb
+qv_build_web
+web_zip
 
 ls -l "$OUT"
