@@ -9,6 +9,8 @@
 #   qv_make_prefix [DIR]   create a fresh Wine prefix (in a new temp dir unless DIR is given)
 #                          and export WINEPREFIX; needs a running display
 #   qv_end_prefix DIR      end every process of that prefix and its wineserver
+#   qv_build_web [TARGET]  builds the page (target "web" of the native preset), and any
+#                          other targets named, into QV_WEB_SITE, the folder to serve
 #   qv_temp_dir            makes a temp dir that the cleanup removes; sets QV_TEMP_DIR
 #   qv_cleanup             ends what this script started: its Xvfb servers by pid, the
 #                          wineservers of its own prefixes, its temp dirs. Installed as an
@@ -41,6 +43,7 @@ QV_PACKAGES=(
   nsis p7zip-full lintian dpkg-dev
   xserver-xephyr
   stress-ng
+  clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium zip
 )
 
 qv_package_installed() {
@@ -68,6 +71,15 @@ qv_install_deps() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# ---- The page -----------------------------------------------------------------------------
+
+QV_WEB_SITE="$QV_ROOT/build/native/web/site"
+
+qv_build_web() {
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target web "$@"
 }
 
 # ---- Temp dirs and cleanup -----------------------------------------------------------------

@@ -5,9 +5,12 @@
 #   docs/config-dialog.png   the configuration dialog ("/c"), as it opens
 #   docs/saver.png           the full-screen saver ("/s"), a few seconds after it starts
 #   docs/x11.png             the native X11 program on the root window, likewise
+#   docs/web.png             the web page (web/) in headless Chromium at 800x600, seed 2026
+#                            at speed 1, the moment with the most drawn of its first 4 s
 #
-# scripts/screenshots.sh        all three
+# scripts/screenshots.sh        all four
 # scripts/screenshots.sh x11    only docs/x11.png, without Wine
+# scripts/screenshots.sh web    only docs/web.png, without Wine or a display
 # QV_SCR=<path>   use an already built saver instead of building one
 set -euo pipefail
 
@@ -26,6 +29,9 @@ EXIT_TIMEOUT=10    # seconds for the program to end once asked
 DIALOG_PICTURE="$QV_ROOT/docs/config-dialog.png"
 SAVER_PICTURE="$QV_ROOT/docs/saver.png"
 X11_PICTURE="$QV_ROOT/docs/x11.png"
+WEB_PICTURE="$QV_ROOT/docs/web.png"
+WEB_QUERY='?seed=2026&speed=1'
+WEB_SECONDS=4
 X11_PROGRAM="$QV_ROOT/build/native/x11/quorvane"
 ONLY=${1:-all}
 REST_POINT=(790 590)        # where the pointer waits, away from the dialog
@@ -181,6 +187,18 @@ picture_x11() {
   end_program "$pid"
 }
 
+picture_web() {
+  qv_build_web
+  /usr/bin/python3 scripts/chromium.py screenshot "$QV_WEB_SITE" "$WEB_QUERY" 1 "$WEB_SECONDS" "$QV_TEMP_DIR/web.png"
+  store_picture "$QV_TEMP_DIR/web.png" "$WEB_PICTURE"
+}
+
+if [ "$ONLY" = web ]; then
+  qv_install_deps
+  qv_temp_dir
+  picture_web
+  exit 0
+fi
 if [ "$ONLY" != x11 ]; then build_saver; install_wine_fonts; fi
 build_x11_program
 qv_start_xvfb
@@ -193,3 +211,4 @@ if [ "$ONLY" != x11 ]; then
   picture_saver
 fi
 picture_x11
+[ "$ONLY" = x11 ] || picture_web

@@ -2,15 +2,17 @@
 # Everything CI checks, from a bare Debian 12 (as root) or a developer's machine: installs
 # what is missing, builds the native, ubsan and Windows presets, and runs every test level:
 # the model natively (plain and under UndefinedBehaviorSanitizer), the X11 program against
-# Xvfb and XScreenSaver, and the Win32 programs under Wine, all on one Xvfb display and one
-# Wine prefix; then builds the packages (scripts/package.sh) and tests them as people
-# install them (tests/packages/packages_test.sh, in a fresh prefix of its own). Prints each
+# Xvfb and XScreenSaver, the web page in headless Chromium, and the Win32 programs under
+# Wine, all on one Xvfb display and one Wine prefix; then builds the packages
+# (scripts/package.sh) and tests them as people install them
+# (tests/packages/packages_test.sh, in a fresh prefix of its own). Prints each
 # level's count, then a last line "N passed, M failed" over the test cases of all of them,
 # and exits non-zero on any failure.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh wine       only the Win32 level (builds its preset first)
 #   scripts/test.sh packages   only the packages level
+#   scripts/test.sh web        only the browser level (builds the page and the native model)
 #
 # QV_PREFIX      a Wine prefix to reuse (made there on first use) instead of a fresh one
 # QV_FAIL_FAST   when set, stop after the first level that fails (a mutation run needs no more)
@@ -124,19 +126,37 @@ wine_level() {
 
 # Each case of the package test prints "PASS name" or "FAIL name"; a failed build of the
 # packages, or a test script that failed without saying which case, is one failed case.
+record_cases() {  # record_cases LEVEL STATUS LOG
+  local passed failed
+  printf '%s\n' "$3"
+  passed=$(grep -c '^PASS ' <<<"$3" || true)
+  failed=$(grep -c '^FAIL ' <<<"$3" || true)
+  if [ "$2" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  record "$1" "$passed" "$failed"
+}
+
 packages_level() {
-  local log status=0 passed failed
+  local log status=0
   section "packages built and installed"
   if ! scripts/package.sh; then
     record packages 0 1
     return 0
   fi
   log="$(tests/packages/packages_test.sh)" || status=$?
-  printf '%s\n' "$log"
-  passed=$(grep -c '^PASS ' <<<"$log" || true)
-  failed=$(grep -c '^FAIL ' <<<"$log" || true)
-  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
-  record packages "$passed" "$failed"
+  record_cases packages "$status" "$log"
+}
+
+# The page in headless Chromium (tests/web/browser_test.py), counted like the packages.
+browser_level() {
+  local log status=0
+  section "browser"
+  if ! qv_build_web web_frames; then
+    record browser 0 1
+    return 0
+  fi
+  log="$(timeout 120 /usr/bin/python3 tests/web/browser_test.py "$QV_WEB_SITE" build/native/tests/web_frames)" ||
+    status=$?
+  record_cases browser "$status" "$log"
 }
 
 main() {
@@ -147,6 +167,8 @@ main() {
     wine_level
   elif [ "${1:-}" = packages ]; then
     packages_level
+  elif [ "${1:-}" = web ]; then
+    browser_level
   else
     check_format
     if build native; then
@@ -154,6 +176,7 @@ main() {
       build/native/qv_bench --benchmark_min_time=0.01 >/dev/null && record bench-smoke 1 0 || record bench-smoke 0 1
     fi
     if build ubsan; then run_ctest "ubsan" ubsan -R model; fi
+    browser_level
     wine_level
     packages_level
   fi
