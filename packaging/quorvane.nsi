@@ -4,6 +4,8 @@
 ; passes VERSION, SCR (the built saver), LICENSE and OUTFILE.
 Unicode true
 SetCompressor /SOLID lzma
+; The installed files get the time of installation, and the setup program holds no build time.
+SetDateSave off
 RequestExecutionLevel admin
 
 !include MUI2.nsh

@@ -38,7 +38,7 @@ QV_PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick
   xscreensaver xscreensaver-data
-  nsis p7zip-full lintian dpkg-dev
+  nsis p7zip-full lintian dpkg-dev strip-nondeterminism diffoscope-minimal
   xserver-xephyr
   stress-ng
 )
