@@ -4,13 +4,15 @@
 # the model natively (plain and under UndefinedBehaviorSanitizer), the X11 program against
 # Xvfb and XScreenSaver, and the Win32 programs under Wine, all on one Xvfb display and one
 # Wine prefix; then builds the packages (scripts/package.sh) and tests them as people
-# install them (tests/packages/packages_test.sh, in a fresh prefix of its own). Prints each
-# level's count, then a last line "N passed, M failed" over the test cases of all of them,
-# and exits non-zero on any failure.
+# install them (tests/packages/packages_test.sh, in a fresh prefix of its own), and twice
+# more from two clones of the last commit to compare their bytes
+# (tests/packages/reproducible_test.sh). Prints each level's count, then a last line
+# "N passed, M failed" over the test cases of all of them, and exits non-zero on any failure.
 #
-#   scripts/test.sh            everything
-#   scripts/test.sh wine       only the Win32 level (builds its preset first)
-#   scripts/test.sh packages   only the packages level
+#   scripts/test.sh                everything
+#   scripts/test.sh wine           only the Win32 level (builds its preset first)
+#   scripts/test.sh packages       only the packages level
+#   scripts/test.sh reproducible   only the two builds from clones, compared
 #
 # QV_PREFIX      a Wine prefix to reuse (made there on first use) instead of a fresh one
 # QV_FAIL_FAST   when set, stop after the first level that fails (a mutation run needs no more)
@@ -104,21 +106,31 @@ wine_level() {
   run_ctest "win32 ($QV_WIN_PRESET, under $QV_WINE)" "$QV_WIN_PRESET"
 }
 
-# Each case of the package test prints "PASS name" or "FAIL name"; a failed build of the
-# packages, or a test script that failed without saying which case, is one failed case.
-packages_level() {
+# run_cases LEVEL SCRIPT: each case of the script prints "PASS name" or "FAIL name"; a script
+# that failed without saying which case is one failed case.
+run_cases() {
   local log status=0 passed failed
+  log="$("$2")" || status=$?
+  printf '%s\n' "$log"
+  passed=$(grep -c '^PASS ' <<<"$log" || true)
+  failed=$(grep -c '^FAIL ' <<<"$log" || true)
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  record "$1" "$passed" "$failed"
+}
+
+# A failed build of the packages is one failed case.
+packages_level() {
   section "packages built and installed"
   if ! scripts/package.sh; then
     record packages 0 1
     return 0
   fi
-  log="$(tests/packages/packages_test.sh)" || status=$?
-  printf '%s\n' "$log"
-  passed=$(grep -c '^PASS ' <<<"$log" || true)
-  failed=$(grep -c '^FAIL ' <<<"$log" || true)
-  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
-  record packages "$passed" "$failed"
+  run_cases packages tests/packages/packages_test.sh
+}
+
+reproducible_level() {
+  section "packages built twice from two clones and compared"
+  run_cases reproducible tests/packages/reproducible_test.sh
 }
 
 main() {
@@ -129,6 +141,8 @@ main() {
     wine_level
   elif [ "${1:-}" = packages ]; then
     packages_level
+  elif [ "${1:-}" = reproducible ]; then
+    reproducible_level
   else
     check_format
     if build native; then
@@ -138,6 +152,7 @@ main() {
     if build ubsan; then run_ctest "ubsan" ubsan -R model; fi
     wine_level
     packages_level
+    reproducible_level
   fi
   section "summary"
   printf '%s\n' "${summaries[@]}"
