@@ -13,8 +13,8 @@ qv_install_cleanup_trap
 cd "$QV_ROOT"
 
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-# The zip stores local times, the archives store the modes the umask leaves, and sorting
-# follows the locale: fix all three instead of inheriting the caller's.
+# A zip stores local times, the archives store the modes that the umask leaves, and sorting
+# follows the locale: all three are fixed here rather than taken from the caller.
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C.UTF-8
 umask 022
 
@@ -35,7 +35,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows --target quorvane setup
 cp build/windows/quorvane-*-setup.exe "$OUT"/
 cpack_into_out windows zip
-# CPack takes the members' times, modes, owners and order from the staged files.
+# CPack's zip records the builder's user and group ids and lists the members in the order
+# they were staged: zero the ids, sort the members, settle their modes and times.
 strip-nondeterminism -T "$SOURCE_DATE_EPOCH" "$OUT"/quorvane-*-win32.zip
 
 cmake --preset native >/dev/null
