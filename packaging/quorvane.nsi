@@ -8,6 +8,8 @@
 ; nobody has administrator rights to ask for.
 Unicode false
 SetCompressor /SOLID lzma
+; The installed files get the time of installation, and the setup program holds no build time.
+SetDateSave off
 RequestExecutionLevel admin
 
 !include MUI2.nsh

@@ -5,14 +5,16 @@
 # Xvfb and XScreenSaver, the web page in headless Chromium, and the Win32 programs under
 # Wine, all on one Xvfb display and one Wine prefix; then builds the packages
 # (scripts/package.sh) and tests them as people install them
-# (tests/packages/packages_test.sh, in a fresh prefix of its own). Prints each
-# level's count, then a last line "N passed, M failed" over the test cases of all of them,
-# and exits non-zero on any failure.
+# (tests/packages/packages_test.sh, in a fresh prefix of its own), and twice more from two
+# clones of the last commit to compare their bytes (tests/packages/reproducible_test.sh).
+# Prints each level's count, then a last line "N passed, M failed" over the test cases of
+# all of them, and exits non-zero on any failure.
 #
-#   scripts/test.sh            everything
-#   scripts/test.sh wine       only the Win32 level (builds its preset first)
-#   scripts/test.sh packages   only the packages level
-#   scripts/test.sh web        only the browser level (builds the page and the native model)
+#   scripts/test.sh                everything
+#   scripts/test.sh wine           only the Win32 level (builds its preset first)
+#   scripts/test.sh packages       only the packages level
+#   scripts/test.sh web            only the browser level (builds the page and the native model)
+#   scripts/test.sh reproducible   only the two builds from clones, compared
 #
 # QV_PREFIX      a Wine prefix to reuse (made there on first use) instead of a fresh one
 # QV_FAIL_FAST   when set, stop after the first level that fails (a mutation run needs no more)
@@ -124,39 +126,42 @@ wine_level() {
   run_ctest "win32 ($QV_WIN_PRESET, under $QV_WINE)" "$QV_WIN_PRESET"
 }
 
-# Each case of the package test prints "PASS name" or "FAIL name"; a failed build of the
-# packages, or a test script that failed without saying which case, is one failed case.
-record_cases() {  # record_cases LEVEL STATUS LOG
-  local passed failed
-  printf '%s\n' "$3"
-  passed=$(grep -c '^PASS ' <<<"$3" || true)
-  failed=$(grep -c '^FAIL ' <<<"$3" || true)
-  if [ "$2" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
-  record "$1" "$passed" "$failed"
+# run_cases LEVEL COMMAND...: each case of the command prints "PASS name" or "FAIL name"; a
+# command that failed without saying which case is one failed case.
+run_cases() {
+  local level=$1 log status=0 passed failed
+  shift
+  log="$("$@")" || status=$?
+  printf '%s\n' "$log"
+  passed=$(grep -c '^PASS ' <<<"$log" || true)
+  failed=$(grep -c '^FAIL ' <<<"$log" || true)
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  record "$level" "$passed" "$failed"
 }
 
+# A failed build of the packages is one failed case.
 packages_level() {
-  local log status=0
   section "packages built and installed"
   if ! scripts/package.sh; then
     record packages 0 1
     return 0
   fi
-  log="$(tests/packages/packages_test.sh)" || status=$?
-  record_cases packages "$status" "$log"
+  run_cases packages tests/packages/packages_test.sh
 }
 
-# The page in headless Chromium (tests/web/browser_test.py), counted like the packages.
+# The page in headless Chromium (tests/web/browser_test.py); a failed build is one failed case.
 browser_level() {
-  local log status=0
   section "browser"
   if ! qv_build_web web_frames; then
     record browser 0 1
     return 0
   fi
-  log="$(timeout 120 /usr/bin/python3 tests/web/browser_test.py "$QV_WEB_SITE" build/native/tests/web_frames)" ||
-    status=$?
-  record_cases browser "$status" "$log"
+  run_cases browser timeout 120 /usr/bin/python3 tests/web/browser_test.py "$QV_WEB_SITE" build/native/tests/web_frames
+}
+
+reproducible_level() {
+  section "packages built twice from two clones and compared"
+  run_cases reproducible tests/packages/reproducible_test.sh
 }
 
 main() {
@@ -169,6 +174,8 @@ main() {
     packages_level
   elif [ "${1:-}" = web ]; then
     browser_level
+  elif [ "${1:-}" = reproducible ]; then
+    reproducible_level
   else
     check_format
     if build native; then
@@ -179,6 +186,7 @@ main() {
     browser_level
     wine_level
     packages_level
+    reproducible_level
   fi
   section "summary"
   printf '%s\n' "${summaries[@]}"
