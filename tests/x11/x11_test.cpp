@@ -146,11 +146,13 @@ void StartModel(time_t second) {
 }
 
 // Seeded from the clock's second, the lines have the model's colours in the window's
-// visual. The start waits for a second whose first line lights the row's two channels, so
-// that a channel lost or misplaced shows. Lines come every 1.6 s: by second `now` at most
-// `now - start + 1` have been drawn, from a seed between the two.
+// visual: 24-bit on screen 0, 16-bit (5-6-5) on screen 1, where widths and shifts differ.
+// The start waits for a second whose first line lights the screen's channels in `lit`
+// (red and green, then blue), so that a channel lost or misplaced shows. Lines come every
+// 1.6 s: by second `now` at most `now - start + 1` have been drawn, from a seed between
+// the two.
 TEST(X11, LinesHaveTheModelsColoursInTheVisualsPixels) {
-  const uint32_t lit[2][2] = {{0xF8, 0xF800}, {0xF80000, 0xF80000}};  // by screen, in 0x00BBGGRR
+  const uint32_t lit[2][2] = {{0xF8, 0xF800}, {0xF80000, 0xF80000}};  // in 0x00BBGGRR
   for (int screen = 0; screen < 2; ++screen) {
     const Window window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, Side, Side, 0, 0, 0);
     XMapWindow(display, window);
