@@ -39,11 +39,12 @@ shows_colour() {
   import -window root "$DIR/shot.ppm" 2>/dev/null && [ "$(convert "$DIR/shot.ppm" -colorspace HSL \
     -channel G -separate -format '%[fx:maxima>0.5]' info:)" = 1 ]
 }
-# refused MESSAGE ARGUMENT...: the program ends at once with 1, MESSAGE its first line.
+# refused MESSAGE ARGUMENT...: the program ends at once with 1, MESSAGE and the usage its output.
 refused() {
   local status=0
   timeout 10 "$DIR/quorvane" "${@:2}" 2>"$DIR/errors" || status=$?
-  [ "$status" = 1 ] && [ "$(head -n1 "$DIR/errors")" = "$1" ] || fail "${*:2}: $status, $(cat "$DIR/errors")"
+  [ "$status" = 1 ] && [ "$(cat "$DIR/errors")" = "$1"$'\n'"$("$DIR/quorvane" --help)" ] ||
+    fail "${*:2}: $status, $(cat "$DIR/errors")"
 }
 Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 320x240x24 3>"$DIR/display" 2>/dev/null & XVFB=$!
 poll test -s "$DIR/display"
@@ -60,6 +61,7 @@ refused 'quorvane: not a window id: "0xzz"' --window-id 0xzz
 refused 'quorvane: no such window: "04294967295"' -window-id 04294967295
 XSCREENSAVER_WINDOW=root refused 'quorvane: not a window id: "root"'
 DISPLAY=:9999 refused 'quorvane: cannot open display ":9999"'
+(unset DISPLAY && refused 'quorvane: cannot open display ""')
 printf 'mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nprograms: %s --root\n' \
   "$DIR/quorvane" >"$DIR/.xscreensaver"
 chmod 755 "$DIR" && [ "$(id -u)" -ne 0 ] || chown -R nobody:nogroup "$DIR"
