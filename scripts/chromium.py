@@ -27,7 +27,7 @@ FLAGS = ['--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '-
 ANSWER_SECONDS = 30
 POLL_SECONDS = 0.1
 # The canvas's pixels that are neither black nor transparent, once the model has loaded.
-LIT = '''window.quorvaneFrames && (() => {
+LIT = '''window.quorvane && (() => {
   const canvas = document.querySelector('canvas');
   const image = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
   return new Uint32Array(image.data.buffer).filter((pixel) => (pixel & 0xffffff) !== 0).length;
@@ -122,16 +122,12 @@ class Browser:
                     raise RuntimeError(f"{method}: {answer['error'].get('message')}")
                 return answer['result']
 
-    def open(self, url, scale, first_script=None):
-        """A new tab at 800x600 CSS pixels and that device scale factor, with FIRST_SCRIPT
-        run before the page's own scripts, then loading URL."""
+    def open(self, url, scale):
+        """A new tab at 800x600 CSS pixels and that device scale factor, loading URL."""
         target = self.send('Target.createTarget', url='about:blank')['targetId']
         page = Page(self, target, self.send('Target.attachToTarget', targetId=target, flatten=True)['sessionId'])
         page.send('Emulation.setDeviceMetricsOverride', width=WIDTH, height=HEIGHT, deviceScaleFactor=scale,
                   mobile=False)
-        if first_script:
-            page.send('Page.enable')
-            page.send('Page.addScriptToEvaluateOnNewDocument', source=first_script)
         page.send('Page.navigate', url=url)
         return page
 

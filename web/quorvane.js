@@ -27,6 +27,7 @@ let image = null;
 let pixels = null;
 let dirty = null;  // [left, top, right, bottom] drawn since the last frame
 let due = 0;
+let ticks = 0;
 
 function Memory(address, count) { return new Int32Array(model.memory.buffer, address, count); }
 
@@ -74,6 +75,7 @@ function Line(x, y, toX, toY, colour) {
 // the clear when the figure starts over.
 function Tick() {
   const [fromX, fromY, toX, toY, colour, clearAfter] = Memory(model.tick(), FrameFields);
+  ++ticks;
   Line(fromX, fromY, toX, toY, (Black | colour) >>> 0);
   if (clearAfter) ClearToBlack();
 }
@@ -106,9 +108,12 @@ async function Main() {
   Fit();
   model.start(seed, canvas.width, canvas.height);
   // The test hook: the first frames (at most 4096) of a figure, six numbers each, as the
-  // model gives them; it leaves the running figure as it was.
-  window.quorvaneFrames = (frameSeed, width, height, count) =>
-    Array.from(Memory(model.firstFrames(frameSeed, width, height, count), count * FrameFields));
+  // model gives them, leaving the running figure as it was; and the ticks run so far.
+  window.quorvane = {
+    frames: (frameSeed, width, height, count) =>
+      Array.from(Memory(model.firstFrames(frameSeed, width, height, count), count * FrameFields)),
+    ticks: () => ticks,
+  };
   // No ticks while the page is hidden; on its return the figure resumes, one interval on.
   document.addEventListener('visibilitychange', () => { due = performance.now() + interval; });
   addEventListener('click', EnterFullScreen);

@@ -72,14 +72,12 @@ install_setup() {
   expect "entry version" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
 }
 
-# Installed over an older file and run; then removed while SCRNSAVE.EXE names another
-# saver (kept) or this one by either path in any letter case (removed).
+# Installed over an older file, then removed while SCRNSAVE.EXE names another saver (kept)
+# or this one by either path in any letter case (removed).
 windows_setup() {
   local row folder
   echo older >"$SCR"
   install_setup
-  start_saver
-  end_by_move "$SAVER"
   for row in 'C:\windows\system32\other.scr|C:\windows\system32\other.scr' \
     'C:\WINDOWS\SYSTEM32\QUORVANE.SCR|' 'c:\windows\syswow64\quorvane.scr|'; do
     [ -e "$SCR" ] || install_setup

@@ -1,10 +1,9 @@
 #!/usr/bin/python3
-"""The page (web/) in a real headless Chromium, served on the loopback address: one case per
-row of CASES. Prints what differed, then "PASS name" or "FAIL name"; exits 1 if any failed.
-
-  browser_test.py SITE WEB_FRAMES
-SITE is the built page's folder, WEB_FRAMES the native model's frames (tests/web/frames.cpp).
-"""
+# The page (web/) in a real headless Chromium, served on the loopback address: one case per
+# row of CASES. Prints what differed, then "PASS name" or "FAIL name"; exits 1 if any failed.
+#
+#   browser_test.py SITE WEB_FRAMES
+# SITE is the built page's folder, WEB_FRAMES the native model's frames (tests/web/frames.cpp).
 import os
 import subprocess
 import sys
@@ -15,19 +14,11 @@ from chromium import LIT, Browser, serve  # noqa: E402
 SITE, WEB_FRAMES = sys.argv[1:3]
 LOAD_SECONDS = 10
 FRAMES = 2000
-# Runs before the page's scripts: counts the model's ticks, through its wasm exports.
-COUNT_TICKS = '''window.ticks = 0;
-const instantiate = WebAssembly.instantiate;
-WebAssembly.instantiate = async (...args) => {
-  const {module, instance} = await instantiate(...args);
-  const tick = () => (window.ticks++, instance.exports.tick());
-  return {module, instance: {exports: {...instance.exports, tick}}};
-};'''
 # The canvas's size in device pixels and in CSS pixels, and its pixels: black, in a colour
 # of the figure's first 4096 frames (red in the low byte, as in ImageData), or another.
 PIXELS = '''(() => {
   const canvas = document.querySelector('canvas');
-  const colours = new Set(quorvaneFrames(7, canvas.width, canvas.height, 4096)
+  const colours = new Set(quorvane.frames(7, canvas.width, canvas.height, 4096)
     .filter((_, i) => i % 6 === 4).map((colour) => (0xff000000 | colour) >>> 0));
   const counts = {black: 0, figure: 0, other: 0};
   const image = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
@@ -42,8 +33,8 @@ def expect(problems, what, got, want):
         problems.append(f'{what}: got {got}, want {want}')
 
 
+# Within a few seconds, lines in the figure's colours on black, in device pixels.
 def pixels(page, scale):
-    """Within a few seconds, lines in the figure's colours on black, in device pixels."""
     page.wait(LIT, LOAD_SECONDS)
     width, height, css_width, css_height, counts = page.evaluate(PIXELS)
     print(f'  {width}x{height} device pixels for {css_width}x{css_height} CSS pixels; {counts}')
@@ -54,23 +45,23 @@ def pixels(page, scale):
     return problems
 
 
+# The ticks in SECONDS are one per interval, within 10% or one tick.
 def pace(interval_ms, seconds):
-    """The ticks in SECONDS are one per interval, within 10% or one tick."""
     def check(page, scale):
-        got = page.evaluate(f'new Promise((done) => {{ const first = ticks; '
-                            f'setTimeout(() => done(ticks - first), {seconds * 1000}); }})')
+        got = page.evaluate(f'new Promise((done) => {{ const first = quorvane.ticks(); '
+                            f'setTimeout(() => done(quorvane.ticks() - first), {seconds * 1000}); }})')
         want = seconds * 1000 / interval_ms
         print(f'  {got} ticks in {seconds} s, want {want:g}')
         return [] if abs(got - want) <= max(1, want / 10) else [f'{got} ticks, want {want:g}']
     return check
 
 
+# The page's first frames are the native model's, but for end points one pixel off.
 def same_model(seed, width, height):
-    """The page's first frames are the native model's, but for end points one pixel off."""
     def check(page, scale):
         native = subprocess.run([WEB_FRAMES, str(seed), str(width), str(height), str(FRAMES)], check=True,
                                 capture_output=True, text=True).stdout.split()
-        web = page.evaluate(f'quorvaneFrames({seed}, {width}, {height}, {FRAMES})')
+        web = page.evaluate(f'quorvane.frames({seed}, {width}, {height}, {FRAMES})')
         problems, one_off = [], 0
         for frame in range(FRAMES):
             got, want = web[frame * 6:frame * 6 + 6], [int(field) for field in native[frame * 6:frame * 6 + 6]]
@@ -104,8 +95,8 @@ def main():
     try:
         for name, query, scale, check in CASES:
             try:
-                page = browser.open(address + query, scale, COUNT_TICKS)
-                problems = check(page, scale) if page.wait('!!window.quorvaneFrames', LOAD_SECONDS) else ['no model']
+                page = browser.open(address + query, scale)
+                problems = check(page, scale) if page.wait('!!window.quorvane', LOAD_SECONDS) else ['no model']
                 page.close()
             except (OSError, EOFError, RuntimeError) as error:
                 problems = [str(error)]
