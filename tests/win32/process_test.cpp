@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -190,29 +191,20 @@ TEST(DisplayChange, SaverCoversEachNewScreenAndStillEndsOnAMove) {
   }).join();
 }
 
-// What the file's properties show: the project's version and the saver's names.
-TEST(VersionResource, CarriesTheProjectVersionAndTheSaversNames) {
+// What the file's properties show: the project's version and the saver's name.
+TEST(VersionResource, CarriesTheProjectVersionAndTheSaversName) {
   std::vector<char> block(GetFileVersionInfoSizeA("quorvane.scr", nullptr));
   ASSERT_TRUE(GetFileVersionInfoA("quorvane.scr", 0, block.size(), block.data()));
-  const auto query = [&](const std::string &name) {
-    void *value = nullptr;
-    UINT length = 0;
-    VerQueryValueA(block.data(), name.c_str(), &value, &length);
-    return value;
-  };
-  const auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(query("\\"));
-  ASSERT_NE(fixed, nullptr);
+  VS_FIXEDFILEINFO *fixed = nullptr;
+  char *description = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
   EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(QV_VERSION_MINOR, QV_VERSION_MAJOR));
   EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, QV_VERSION_PATCH));
-  const std::string version = std::to_string(QV_VERSION_MAJOR) + "." + std::to_string(QV_VERSION_MINOR) + "." +
-                              std::to_string(QV_VERSION_PATCH);
-  const std::pair<const char *, std::string> rows[] = {
-      {"FileDescription", "Quorvane screen saver"}, {"OriginalFilename", "quorvane.scr"}, {"FileVersion", version}};
-  for (const auto &[name, want] : rows) {
-    // US English, Unicode: the block that the translation table lists.
-    const auto *got = static_cast<const char *>(query("\\StringFileInfo\\040904B0\\" + std::string(name)));
-    EXPECT_EQ(std::string(got ? got : ""), want) << name;
-  }
+  // US English in Unicode: the block that the translation table lists.
+  const char DescriptionPath[] = "\\StringFileInfo\\040904B0\\FileDescription";
+  ASSERT_TRUE(VerQueryValueA(block.data(), DescriptionPath, reinterpret_cast<void **>(&description), &length));
+  EXPECT_EQ(std::string(description), "Quorvane screen saver");
 }
 
 TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
@@ -356,6 +348,17 @@ TEST_F(Win9x, PasswordChangeGoesToTheNamedOwner) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // The package test's way to start an installer with an exact command line (an NSIS
+  // uninstaller runs in place only with "_?=" unquoted at its end) and learn its whole
+  // exit code, of which a shell sees only the low byte.
+  if (argc > 2 && strcmp(argv[1], "--exit-code-of") == 0) {
+    Process program(argv[2]);
+    WaitForSingleObject(program.info.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(program.info.hProcess, &code);
+    std::printf("%lu\n", code);
+    return 0;
+  }
   if (argc > 1 && strcmp(argv[1], "--saver-running") == 0) {
     BOOL running = FALSE;
     SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
