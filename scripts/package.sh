@@ -62,12 +62,14 @@ cpack_into_out native "quorvane_${VERSION}_$(dpkg --print-architecture).deb"
 qv_build_web
 web_zip
 
-# The Debian packages whose versions shaped the bytes. The zip is written by CPack's
-# libarchive and normalised by strip-nondeterminism; no zip program takes part.
+# The Debian packages whose versions shaped the bytes. The Windows zip is written by
+# CPack's libarchive and normalised by strip-nondeterminism; the web zip by zip, around a
+# module that clang compiles against wasi-libc.
 QV_BUILD_TOOLS=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-12 binutils libc6-dev libx11-dev cmake libarchive13 nsis dpkg gzip
   strip-nondeterminism libarchive-zip-perl
+  zip clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32
 )
 
 write_buildinfo() {
