@@ -131,7 +131,7 @@ RECT VirtualScreen() {
 const char SettingsPath[] = "C:\\windows\\googoo.goo";
 
 // tests/win32/two_monitors.sh runs this case again with QV_MONITORS=2.
-TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
+TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInputOrItsCloseCommand) {
   char expected[4] = "1";
   GetEnvironmentVariableA("QV_MONITORS", expected, sizeof expected);
   std::vector<RECT> monitors;
@@ -153,6 +153,11 @@ TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnInput) {
   ForegroundSaver();
   PressKey();
   EXPECT_EQ(keyed.Exit(), 0u);
+
+  // Only the window-switching commands are held back; the window menu's Close goes on.
+  Process closed = StartSaver("/s");
+  PostMessageA(ForegroundSaver(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(closed.Exit(), 0u);
   DeleteFileA(SettingsPath);
 }
 
