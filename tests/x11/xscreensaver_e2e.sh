@@ -3,7 +3,7 @@
 # (-activate shows the figure's colours in the window it hands over, -deactivate ends the
 # program); then the program on the root window, ended by SIGTERM with 0; then in its own
 # window, offering the close box, until the server goes away: that ends it quietly with 0.
-# First, bad input: each refused with a line that says what was wrong, and status 1.
+# First, bad input: each refused with a line that says what was wrong, the usage, and status 1.
 # Usage: $0 QUORVANE
 set -euo pipefail
 DIR=$(mktemp -d)
