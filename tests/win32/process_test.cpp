@@ -132,7 +132,7 @@ RECT VirtualScreen() {
 const char SettingsPath[] = "C:\\windows\\googoo.goo";
 
 // tests/win32/two_monitors.sh runs this case again with QV_MONITORS=2.
-TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnAMove) {
+TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnAMoveOrItsCloseCommand) {
   char expected[4] = "1";
   GetEnvironmentVariableA("QV_MONITORS", expected, sizeof expected);
   std::vector<RECT> monitors;
@@ -149,6 +149,11 @@ TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnAMove) {
   const RECT &last = monitors.back();
   SetCursorPos((last.left + last.right) / 2, (last.top + last.bottom) / 2);
   EXPECT_EQ(saver.Exit(), 0u);
+
+  // Only the window-switching commands are held back; the window menu's Close goes on.
+  Process closed = StartSaver("/s");
+  PostMessageA(ForegroundSaver(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(closed.Exit(), 0u);
   DeleteFileA(SettingsPath);
 }
 

@@ -70,8 +70,6 @@ bool HasWhite(const std::vector<unsigned long> &pixels) {
   return pixels.empty() || std::count(pixels.begin(), pixels.end(), White) > 0;
 }
 
-bool ShowsWhite(Window window) { return HasWhite(Pixels(window)); }
-
 // Cleared to black from the white it had, and a line drawn since.
 bool DrawsOnBlack(Window window) {
   const std::vector<unsigned long> pixels = Pixels(window);
@@ -119,10 +117,10 @@ TEST(X11, ExposedWindowIsClearedToBlack) {
   const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, Side, Side, 0, 0, White);
   XMapWindow(display, window);
   const pid_t pid = Start("--speed 10 --window-id " + std::to_string(window));
-  EXPECT_TRUE(PollFor([&] { return !ShowsWhite(window); }));
+  EXPECT_TRUE(PollFor([&] { return !HasWhite(Pixels(window)); }));
   XClearArea(display, window, 0, 0, 0, 0, True);
-  EXPECT_TRUE(ShowsWhite(window));
-  EXPECT_TRUE(PollFor([&] { return !ShowsWhite(window); }));
+  EXPECT_TRUE(HasWhite(Pixels(window)));
+  EXPECT_TRUE(PollFor([&] { return !HasWhite(Pixels(window)); }));
   kill(pid, SIGTERM);
   EXPECT_EQ(ExitStatus(pid), 0);
   XDestroyWindow(display, window);

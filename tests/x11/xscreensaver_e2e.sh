@@ -3,7 +3,7 @@
 # (-activate shows the figure's colours in the window it hands over, -deactivate ends the
 # program); then the program on the root window, ended by SIGTERM with 0; then in its own
 # window, offering the close box, until the server goes away: that ends it quietly with 0.
-# First, bad input: each refused with a line that says what was wrong, and status 1.
+# First, bad input: each refused with a line that says what was wrong, the usage, and status 1.
 # Usage: $0 QUORVANE
 set -euo pipefail
 DIR=$(mktemp -d)
@@ -53,7 +53,7 @@ poll sh -c 'xdpyinfo >/dev/null 2>&1'
 install -m 755 "$1" "$DIR/quorvane"
 refused 'quorvane: the speed must be a whole number from 1 to 10, not "0"' --speed 0
 refused 'quorvane: the speed must be a whole number from 1 to 10, not "11"' -speed 11
-refused 'quorvane: the speed must be a whole number from 1 to 10, not "5x"' --speed 5x
+refused 'quorvane: the speed must be a whole number from 1 to 10, not "0a"' --speed 0a
 refused 'quorvane: this option needs a value: "--speed"' --root --speed
 refused 'quorvane: unknown option "--roots"' --roots
 refused 'quorvane: unknown option "extra"' --root extra
