@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The packages in build/packages/ as people install them, one case each: the setup program
 # under Wine in a fresh prefix (or, where no 32-bit code runs, its payload), the Debian
-# package, and the X11 program's --version and --help (its other options have tests of
-# their own). Prints each failed check, then "PASS case" or "FAIL case"; exits 1 if any
+# package with its program's --version (its other options have tests of their own). Prints each failed check, then "PASS case" or "FAIL case"; exits 1 if any
 # case failed. Needs DISPLAY.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
@@ -114,22 +113,19 @@ windows_setup_9x() {
 # A running saver holds its file: the setup program replaces it, and the uninstaller removes
 # it, at the next restart (Wine's: wineboot -r), and each says so with exit code 3010.
 windows_setup_in_use() {
-  local pending
   # What the uninstallers before left to the restart (their temporary copies) goes first.
   "$QV_WINE" wineboot -r
   cp ../windows/quorvane.scr "$SCR"
   echo older >>"$SCR"
   start_saver
   expect "setup exit code" "$(launch "$(qv_windows_path "quorvane-$VERSION-setup.exe") /S")" 3010
-  pending=$(registry "$PENDING" PendingFileRenameOperations)
-  expect "pending after setup" "${pending,,}" "\\??\\$SYSDIR\\quorvane.new\\0!\\??\\$SYSDIR\\quorvane.scr"
+  expect "pending after setup" "$(registry "$PENDING" PendingFileRenameOperations | tr A-Z a-z)" \
+    "\\??\\$SYSDIR\\quorvane.new\\0!\\??\\$SYSDIR\\quorvane.scr"
   expect "entry version" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
   restart_with_saver
   expect "replaced at restart" "$(cmp "$SCR" ../windows/quorvane.scr && echo built)" built
   start_saver
   expect "uninstall exit code" "$(uninstall_in_place)" 3010
-  pending=$(registry "$PENDING" PendingFileRenameOperations)
-  expect "pending after uninstall" "${pending,,}" "\\??\\$SYSDIR\\quorvane.scr\\0"
   expect "entry left" "$(registry "$ENTRY" DisplayVersion)" ""
   restart_with_saver
   expect "removed at restart" "$(ls "$SCR" 2>/dev/null)" ""
@@ -166,13 +162,7 @@ debian_package() {
   kill -TERM $!
   finish $!
   expect "status after SIGTERM" "$STATUS" 0
-}
-
-# The end-to-end script checks the usage that --help prints.
-x11_options() {
-  local out
-  out=$(timeout 10 "$PROGRAM" --version)
-  expect "--version" "$?:$out" "0:quorvane $VERSION"
+  expect "--version" "$(timeout 10 "$PROGRAM" --version)" "quorvane $VERSION"
 }
 
 qv_choose_wine
@@ -190,5 +180,4 @@ else
   run_case windows-setup-payload windows_setup_payload
 fi
 run_case debian-package debian_package
-run_case x11-options x11_options
 [ "$failures" = 0 ]

@@ -37,7 +37,6 @@ def expect(problems, what, got, want):
 def pixels(page, scale):
     page.wait(LIT, LOAD_SECONDS)
     width, height, css_width, css_height, counts = page.evaluate(PIXELS)
-    print(f'  {width}x{height} device pixels for {css_width}x{css_height} CSS pixels; {counts}')
     problems = []
     expect(problems, 'backing store', (width, height), (css_width * scale, css_height * scale))
     expect(problems, 'lit pixels in other colours', counts['other'], 0)
@@ -66,7 +65,6 @@ def same_model(seed, width, height):
         ends_off = [abs(got - want) for field, (got, want) in enumerate(zip(web, native)) if field % 6 < 4]
         print(f'  {FRAMES} frames, {sum(web[5::6])} restarts, {ends_off.count(1)} end point coordinates one pixel off')
         problems = []
-        expect(problems, 'fields', len(web), FRAMES * 6)
         expect(problems, 'largest end point difference', max(ends_off) <= 1, True)
         expect(problems, 'colours', web[4::6] == native[4::6], True)
         expect(problems, 'restarts', web[5::6] == native[5::6], True)
