@@ -11,6 +11,12 @@ constexpr double AngleScale = 3.14159;
 constexpr double RandomRangeDivisor = 32767.0;
 constexpr double AngleStepDivisor = 60.0;
 constexpr double ColourDivisor = 1.2;
+// The interval is 1.5625 (25/16) times 2 to the power of the speed, truncated.
+constexpr uint64_t IntervalNumerator = 25;
+constexpr int IntervalShift = 4;
+// 2 to the power 31 no longer fits a signed 32-bit integer; from there on the
+// interval saturates at the longest interval a Windows timer takes.
+constexpr int32_t FirstSaturatingSpeed = 31;
 
 // Converts a real to an integer by truncation toward zero. The conversion goes
 // through 64 bits, which every reachable coordinate fits many times over (a
@@ -120,4 +126,15 @@ Frame AdvanceFrame() {
     RandomizeArms();
   }
   return frame;
+}
+
+// Milliseconds between ticks at a redraw speed. Speed 0 gives 1 ms and every negative
+// speed 0, whose power of two truncates to 0. Integer arithmetic only: the saver's
+// floating-point library would bring instructions that a 486 or a Pentium lacks.
+// Callers apply their own floor: Windows never times faster than every 10 ms.
+uint32_t RedrawInterval(int32_t redrawSpeed) {
+  if (redrawSpeed >= FirstSaturatingSpeed) return LongestIntervalMs;
+  if (redrawSpeed < 0) return 0;
+  const uint64_t power = uint64_t{1} << redrawSpeed;
+  return static_cast<uint32_t>(power * IntervalNumerator >> IntervalShift);
 }

@@ -39,6 +39,8 @@ struct Frame {
 
 constexpr int32_t RestartThreshold = 35;
 constexpr int32_t HueWheelLength = 1530;
+// The longest timer interval Windows takes (USER_TIMER_MAXIMUM).
+constexpr uint32_t LongestIntervalMs = 0x7FFFFFFF;
 
 extern SaverRandom saverRandom;
 extern AnimationState animationState;
@@ -48,3 +50,4 @@ int32_t NextRandom();
 void RandomizeArms();
 void SetClientSize(int32_t width, int32_t height);
 Frame AdvanceFrame();
+uint32_t RedrawInterval(int32_t redrawSpeed);

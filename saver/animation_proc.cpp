@@ -11,12 +11,6 @@ AnimationWindowState animationWindowState;
 
 namespace {
 
-// The interval is 1.5625 (25/16) times 2 to the power of the speed, truncated.
-constexpr uint64_t IntervalNumerator = 25;
-constexpr int IntervalShift = 4;
-// 2 to the power 31 no longer fits a signed 32-bit integer; from there on the
-// interval saturates at the platform's longest timer interval.
-constexpr LONG FirstSaturatingSpeed = 31;
 constexpr int64_t FileTimeTicksPerSecond = 10000000;
 constexpr int64_t FileTimeAtUnixEpoch = 116444736000000000;
 
@@ -34,7 +28,7 @@ void StartAnimation(HWND window) {
   ReadRedrawSpeed();
   SeedRandom(CalendarSeconds());
   RandomizeArms();
-  animationWindowState.timerId = SetTimer(window, AnimationTimerId, TimerInterval(RedrawSpeed), nullptr);
+  animationWindowState.timerId = SetTimer(window, AnimationTimerId, RedrawInterval(RedrawSpeed), nullptr);
 }
 
 void StopAnimation(HWND window) {
@@ -70,17 +64,6 @@ void DrawTick(HWND window) {
 }
 
 }  // namespace
-
-// Speed 0 gives 1 ms and every negative speed 0, whose power of two truncates to 0;
-// speeds too large for the power of two to fit give the longest interval the
-// platform has. Integer arithmetic only: the floating-point library would bring
-// instructions that a 486 or a Pentium does not have.
-UINT TimerInterval(LONG redrawSpeed) {
-  if (redrawSpeed >= FirstSaturatingSpeed) return USER_TIMER_MAXIMUM;
-  if (redrawSpeed < 0) return 0;
-  const uint64_t power = uint64_t{1} << redrawSpeed;
-  return static_cast<UINT>(power * IntervalNumerator >> IntervalShift);
-}
 
 LRESULT WINAPI AnimationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

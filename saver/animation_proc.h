@@ -11,5 +11,3 @@ struct AnimationWindowState {
   HDC drawDC = nullptr;
 };
 extern AnimationWindowState animationWindowState;
-
-UINT TimerInterval(LONG redrawSpeed);

@@ -94,4 +94,13 @@ TEST(Model, FixedSeedDrawsTheRecordedFigure) {
   EXPECT_EQ(restarts, (std::vector<int>{97, 169, 498, 605, 929, 996}));
 }
 
+// The saver's timer, the X11 program and the page all take their pace from here.
+TEST(Model, RedrawIntervalDoublesWithTheSpeedAndSaturatesAtTheLongestTimer) {
+  const struct {
+    int32_t speed;
+    uint32_t interval;
+  } rows[] = {{1, 3}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0}, {30, 1677721600}, {31, LongestIntervalMs}, {INT32_MIN, 0}};
+  for (const auto &row : rows) EXPECT_EQ(RedrawInterval(row.speed), row.interval) << row.speed;
+}
+
 }  // namespace

@@ -35,6 +35,9 @@ extern "C" __attribute__((export_name("resize"))) void Resize(int32_t width, int
   SetClientSize(width, height);
 }
 
+// Milliseconds between ticks at a speed, before the page's floor.
+extern "C" __attribute__((export_name("interval"))) uint32_t Interval(int32_t speed) { return RedrawInterval(speed); }
+
 extern "C" __attribute__((export_name("tick"))) int32_t *Tick() {
   Store(AdvanceFrame(), lastFrame);
   return lastFrame;

@@ -23,7 +23,6 @@ constexpr int BadInputStatus = 1;
 constexpr int MinSpeed = 1;
 constexpr int MaxSpeed = 10;
 constexpr int DefaultSpeed = 5;
-constexpr double IntervalScale = 1.5625;
 // The shortest interval a Windows timer gives; the figure keeps the same pace here.
 constexpr int64_t MinIntervalMs = 10;
 // Ticks that fall due within one frame are drawn together: 25 wakeups a second look the
@@ -131,7 +130,7 @@ void ParseCommandLine(int argc, char **argv) {
 
 // The same interval the Windows saver asks its timer for, and that timer's floor.
 int64_t IntervalMs(int speed) {
-  const auto interval = static_cast<int64_t>(std::trunc(std::ldexp(1.0, speed)) * IntervalScale);
+  const int64_t interval = RedrawInterval(speed);
   return interval < MinIntervalMs ? MinIntervalMs : interval;
 }
 

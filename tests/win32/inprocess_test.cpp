@@ -9,8 +9,6 @@
 #include "saver/settings.h"
 #include "tests/win32/harness.h"
 
-#include <climits>
-
 namespace {
 
 constexpr int Width = 200;
@@ -151,14 +149,6 @@ TEST(Speed, ScrollingStepsByOneWithinTheRangeAndFollowsOnlyAReleasedThumb) {
     EXPECT_EQ(GetScrollPos(scrollBar, SB_CTL), row.after);
   }
   DestroyWindow(dialog);
-}
-
-TEST(Speed, TimerIntervalDoublesWithTheSpeedAndSaturatesAtThePlatformsLongest) {
-  const struct {
-    LONG speed;
-    UINT interval;
-  } rows[] = {{1, 3}, {5, 50}, {10, 1600}, {0, 1}, {-1, 0}, {30, 1677721600}, {31, USER_TIMER_MAXIMUM}, {LONG_MIN, 0}};
-  for (const auto &row : rows) EXPECT_EQ(TimerInterval(row.speed), row.interval) << row.speed;
 }
 
 // Windows 95 and NT 4.0 report no virtual-screen metrics: the message's own size is the screen.
