@@ -77,8 +77,9 @@ LRESULT WINAPI AnimationProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       SetClientSize(LOWORD(lParam), HIWORD(lParam));
       break;
     case WM_ERASEBKGND:
+      // Erased here; the class brush would paint the same black a second time.
       EraseToBlack(window);
-      break;
+      return TRUE;
     case WM_TIMER:
       DrawTick(window);
       break;

@@ -1,6 +1,6 @@
-// What the real program, started from outside, cannot show: the lock's gate while its
-// dialog is up, the tick's drawing after many ticks, single answers of the saver window,
-// the scroll codes, the timer intervals, and the modes that cannot start.
+// What the real program, started from outside, cannot show: each message's answer in each
+// state, the lock's gate while its dialog is up, the tick's drawing after many ticks, the
+// seed, the scroll codes, the command tail, and the modes that cannot start.
 #include "host/host.h"
 #include "resources/resource_ids.h"
 #include "saver/animation_model.h"
@@ -8,6 +8,9 @@
 #include "saver/saver_api.h"
 #include "saver/settings.h"
 #include "tests/win32/harness.h"
+
+#include <ctime>
+#include <string>
 
 namespace {
 
@@ -41,17 +44,19 @@ BOOL WINAPI ScriptedVerifier(HWND window) {
 // A saver window as RunSaverWindow makes it, but small and without a background brush, so
 // that only the saver's own erasing blackens it. A message-only one is out of reach of
 // the activation changes that other windows bring.
-HWND MakeSaverWindow(HWND parent) {
-  hostState = HostState{.instanceHandle = GetModuleHandleA(nullptr)};
+HWND MakeSaverWindow(HWND parent, HostState host = {}) {
+  hostState = host;
+  hostState.instanceHandle = GetModuleHandleA(nullptr);
   const WNDCLASSA saverClass = {.style = CS_OWNDC, .lpfnWndProc = SaverWindowProc, .lpszClassName = SaverClassName};
   RegisterClassA(&saverClass);  // fails harmlessly once registered
   return CreateWindowA(SaverClassName, SaverWindowTitle, WS_POPUP | WS_VISIBLE, 0, 0, Width, Height, parent, nullptr,
                        nullptr, nullptr);
 }
 
+// A destroyed saver window leaves a quit request, which the filter lets through.
 int ClosesPosted(HWND window) {
   int count = 0;
-  for (MSG close; PeekMessageA(&close, window, WM_CLOSE, WM_CLOSE, PM_REMOVE);) ++count;
+  for (MSG close; PeekMessageA(&close, window, WM_CLOSE, WM_CLOSE, PM_REMOVE);) count += close.message == WM_CLOSE;
   return count;
 }
 
@@ -65,7 +70,7 @@ TEST(SaverWindow, EveryTickDrawsItsLineInTheWheelColourAfterMorePensThanThePlatf
   const HDC dc = GetDC(window);  // the window's own, kept
   for (int tick = 0; tick < MorePensThanWineHolds; ++tick) SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0);
   PatBlt(dc, 0, 0, Width, Height, WHITENESS);
-  SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  EXPECT_NE(SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 0);
   EXPECT_EQ(GetPixel(dc, 130, 50), Black);
 
   // From the centre of the client to 50 pixels right of it, at hue 100 stepping by 5.
@@ -79,33 +84,95 @@ TEST(SaverWindow, EveryTickDrawsItsLineInTheWheelColourAfterMorePensThanThePlatf
   EXPECT_EQ(GetPixel(dc, 150, 50), Black);                     // a line leaves out its last point
 }
 
-TEST(SaverWindow, AnswersThatHideTheCursorOrCloseTheSaver) {
-  const HWND window = MakeSaverWindow(HWND_MESSAGE);
-  const struct Row {
+// A new window seeds its figure from the calendar second, so two starts in different
+// seconds draw different figures. A start that spans a second's turn is made again.
+TEST(SaverWindow, SeedsItsFigureFromTheCalendarSecond) {
+  AnimationState drawn;
+  time_t second = 0;
+  EXPECT_TRUE(PollUntil([&] {
+    saverRandom = {};
+    second = time(nullptr);
+    DestroyWindow(MakeSaverWindow(HWND_MESSAGE));
+    drawn = animationState;
+    return time(nullptr) == second;
+  }));
+  SeedRandom(static_cast<int32_t>(second));
+  RandomizeArms();
+  EXPECT_EQ(drawn.arm1.radius, animationState.arm1.radius);
+  EXPECT_EQ(drawn.arm2.angleStep, animationState.arm2.angleStep);
+  EXPECT_EQ(drawn.hue, animationState.hue);
+}
+
+// What each message does in each state: whether it posts a close request or hides the
+// cursor. A preview and a saver that is closing leave input alone. For a mouse move,
+// wParam is how far the cursor stands from the reference point of the mouse rule.
+enum Effect { Nothing, Closes, HidesCursor };
+
+TEST(SaverWindow, InputClosesAndShowingHidesTheCursorOnlyInFullScreen) {
+  const struct {
     UINT message;
     WPARAM wParam;
-    bool hidesCursor;
-    bool closes;
+    Effect inFullScreen;
   } rows[] = {
-      {.message = WM_SHOWWINDOW, .wParam = TRUE, .hidesCursor = true},
-      {.message = WM_PAINT, .hidesCursor = true},
-      {.message = WM_ACTIVATEAPP, .wParam = FALSE, .closes = true},
-      // Another program's request for a saver is refused, not passed on.
-      {.message = WM_SYSCOMMAND, .wParam = SC_SCREENSAVE},
+      {WM_KEYDOWN, 0, Closes},
+      {WM_SYSKEYDOWN, 0, Closes},
+      {WM_LBUTTONDOWN, 0, Closes},
+      {WM_RBUTTONDOWN, 0, Closes},
+      {WM_MBUTTONDOWN, 0, Closes},
+      {WM_POWERBROADCAST, 0, Closes},
+      {WM_POWER, PWR_CRITICALRESUME, Closes},
+      {WM_POWER, PWR_SUSPENDREQUEST, Nothing},
+      {WM_ACTIVATEAPP, FALSE, Closes},
+      {WM_ACTIVATEAPP, TRUE, Nothing},
+      {WM_MOUSEMOVE, 5, Closes},
+      {WM_MOUSEMOVE, 4, Nothing},
+      {WM_SHOWWINDOW, TRUE, HidesCursor},
+      {WM_SHOWWINDOW, FALSE, Nothing},
+      {WM_SETCURSOR, 0, HidesCursor},
+      {WM_PAINT, 0, HidesCursor},
   };
-  for (const Row &row : rows) {
-    SCOPED_TRACE(row.message);
-    SetCursor(Arrow());
-    EXPECT_EQ(SendMessageA(window, row.message, row.wParam, 0), 0);
-    EXPECT_EQ(GetCursor() == nullptr, row.hidesCursor);
-    EXPECT_EQ(ClosesPosted(window), row.closes ? 1 : 0);
+  for (const HostState state : {HostState{}, HostState{.previewMode = 1}, HostState{.closing = 1}}) {
+    for (const auto &row : rows) {
+      SCOPED_TRACE(testing::Message() << row.message << " " << row.wParam << " preview " << state.previewMode);
+      const HWND window = MakeSaverWindow(HWND_MESSAGE, state);
+      POINT cursor = {};
+      GetCursorPos(&cursor);
+      hostState.lastCursorPos = {cursor.x + 2, cursor.y + 2 - static_cast<LONG>(row.wParam)};
+      SetCursor(Arrow());
+      SendMessageA(window, row.message, row.wParam, 0);
+      const Effect effect = state.previewMode || state.closing ? Nothing : row.inFullScreen;
+      EXPECT_EQ(ClosesPosted(window), effect == Closes);
+      EXPECT_EQ(GetCursor() == nullptr, effect == HidesCursor);
+      DestroyWindow(window);
+    }
+  }
+}
+
+// Answers that the system or another program reads.
+TEST(SaverWindow, AnswersKeepTheTitleAndTellThe9xShellAboutTheLock) {
+  const UINT autoPlay = RegisterWindowMessageA("QueryCancelAutoPlay");
+  const struct {
+    HostState host;
+    UINT message;
+    LRESULT result;
+  } rows[] = {
+      {{}, WM_SETTEXT, 0},  // the title is how a second start finds the saver
+      {{}, SCRM_VERIFYPW, 0},
+      {{.onWin9x = 1}, SCRM_VERIFYPW, TRUE},
+      // AutoPlay ends the saver, and is cancelled while the lock holds the screen.
+      {{.onWin9x = 1, .autoPlayMessage = autoPlay}, autoPlay, 0},
+      {{.onWin9x = 1, .autoPlayMessage = autoPlay, .verifyProc = ScriptedVerifier}, autoPlay, TRUE},
+  };
+  for (const auto &row : rows) {
+    const HWND window = MakeSaverWindow(HWND_MESSAGE, row.host);
+    EXPECT_EQ(SendMessageA(window, row.message, 0, 0), row.result) << row.message;
+    EXPECT_EQ(ClosesPosted(window), row.message == autoPlay) << row.message;
+    DestroyWindow(window);
   }
 }
 
 TEST(SaverWindow, LockedSaverClosesOnlyOnTheVerifiersYesAskedOnceOutsideTheQuietPeriod) {
-  const HWND window = MakeSaverWindow(HWND_MESSAGE);
-  hostState.onWin9x = 1;
-  hostState.verifyProc = ScriptedVerifier;
+  const HWND window = MakeSaverWindow(HWND_MESSAGE, {.onWin9x = 1, .verifyProc = ScriptedVerifier});
   const struct Row {
     DWORD sinceLastAnswer;
     BOOL answer;
@@ -138,8 +205,9 @@ TEST(Speed, ScrollingStepsByOneWithinTheRangeAndFollowsOnlyAReleasedThumb) {
     LONG before;
     WORD code;
     LONG after;
-  } rows[] = {{5, SB_LINELEFT, 4},   {1, SB_PAGELEFT, 1}, {10, SB_LINERIGHT, 10}, {5, SB_THUMBPOSITION, Thumb},
-              {4, SB_THUMBTRACK, 4}, {5, SB_LEFT, 1},     {5, SB_RIGHT, 10}};
+  } rows[] = {{5, SB_LINELEFT, 4},          {1, SB_PAGELEFT, 1},   {10, SB_LINERIGHT, 10},
+              {9, SB_PAGERIGHT, 10},        {4, SB_THUMBTRACK, 4}, {5, SB_LEFT, 1},
+              {5, SB_THUMBPOSITION, Thumb}, {5, SB_ENDSCROLL, 5},  {5, SB_RIGHT, 10}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.code);
     RedrawSpeed = row.before;
@@ -158,11 +226,25 @@ TEST(SaverWindow, DisplayChangeWithoutVirtualScreenCoversTheSizeTheMessageCarrie
   EXPECT_EQ(got.height, 480);
 }
 
+// The program's name, quoted or not, and the blanks and control bytes after it.
+TEST(Startup, CommandTailStartsAfterTheProgramsName) {
+  const struct {
+    const char *line;
+    const char *tail;
+  } rows[] = {{"\"C:\\a b\\q.scr\" /s", "/s"},
+              {"\"q.scr\"/p 5", "/p 5"},
+              {"q.scr \t /c", "/c"},
+              {"\"q.scr", ""},
+              {" \x01/s", "/s"},
+              {"q.scr", ""}};
+  for (const auto &row : rows) EXPECT_EQ(std::string(CommandTail(row.line)), row.tail) << row.line;
+}
+
 TEST(Startup, WindowHandleIsUnsignedDecimalWrappingAt32Bits) {
   const struct {
     const char *text;
     UINT_PTR handle;
-  } rows[] = {{"09", 9}, {"12x", 12}, {"4294967306", 10}};
+  } rows[] = {{"09", 9}, {"12x", 12}, {"4294967306", 10}, {"x1", 0}};
   for (const auto &row : rows) {
     EXPECT_EQ(reinterpret_cast<UINT_PTR>(ParseWindowHandle(row.text)), row.handle) << row.text;
   }
@@ -171,7 +253,7 @@ TEST(Startup, WindowHandleIsUnsignedDecimalWrappingAt32Bits) {
 // The password change exists only on Windows 9x, and a preview needs a window to live in.
 TEST(Startup, ModesThatCannotStartEndWithMinusOneAndLeaveTheExceptionFilterAsFound) {
   SetUnhandledExceptionFilter(nullptr);
-  for (const char *tail : {"x", "a 5", "p 0"}) {
+  for (const char *tail : {"x", "- a 5", "p 0", "/L"}) {
     EXPECT_EQ(SaverMain(GetModuleHandleA(nullptr), tail), ExitCannotStart) << tail;
     EXPECT_EQ(SetUnhandledExceptionFilter(nullptr), nullptr) << tail;
   }

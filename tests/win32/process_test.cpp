@@ -1,11 +1,14 @@
 // The real quorvane.scr as the system starts it: command lines, windows, real input, exit
-// codes. Run from the build folder, where the saver and the password doubles are.
+// codes. Run from the build folder, where the saver and the password doubles are. Most
+// cases are rows of one scenario table; the dialog's conversation and the display change
+// are cases of their own.
 #include "resources/resource_ids.h"
 #include "tests/win32/harness.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -14,6 +17,12 @@
 namespace {
 
 const char SaverClass[] = "WindowsScreenSaverClass";
+// Where the profile functions put the saver's bare file name: Wine's Windows folder.
+const char SettingsPath[] = "C:\\windows\\googoo.goo";
+const char Log[] = "doubles.log";
+const char Win98Copy[] = "qv98.scr";
+const char DesktopKey[] = "Control Panel\\Desktop";
+const char UsePassword[] = "ScreenSaveUsePassword";
 
 std::string Decimal(HWND window) { return std::to_string(reinterpret_cast<UINT_PTR>(window)); }
 
@@ -21,6 +30,8 @@ std::string ReadFileText(const std::string &path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), {}};
 }
+
+void WriteSpeed(int speed) { std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=" << speed << "\n"; }
 
 // A started program; one still running when the test ends is ended here.
 struct Process {
@@ -46,30 +57,27 @@ struct Process {
   }
 };
 
-Process StartSaver(const std::string &arguments, const char *program = "quorvane.scr") {
-  return Process("\"" + std::string(program) + "\" " + arguments);
-}
-
 // Read by a fresh process: Wine caches the flag per process.
-DWORD SaverRunningFlag() { return StartSaver("--saver-running", "process_tests.exe").Exit(); }
+DWORD SaverRunningFlag() { return Process("process_tests.exe --saver-running").Exit(); }
 
-HWND ForegroundSaver() {
-  HWND window = nullptr;
-  EXPECT_TRUE(PollUntil([&] {
-    window = FindWindowA(SaverClass, "Screen Saver");
-    return IsWindowVisible(window) && GetForegroundWindow() == window;
-  }));
-  return window;
-}
-
-void PressKey() {
+void PressSpace() {
   keybd_event(VK_SPACE, 0, 0, 0);
   keybd_event(VK_SPACE, 0, KEYEVENTF_KEYUP, 0);
 }
 
+// What the parent window of a preview was handed.
+UINT parentReceived;
+
+LRESULT CALLBACK RecordingParent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CONTEXTMENU) parentReceived = message;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
 // A frameless window of this process, as a settings window would hold one.
 HWND TestWindow(DWORD visible) {
-  return CreateWindowA("STATIC", "", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr, nullptr, nullptr);
+  const WNDCLASSA recording = {.lpfnWndProc = RecordingParent, .lpszClassName = "QvParent"};
+  RegisterClassA(&recording);  // fails harmlessly once registered
+  return CreateWindowA("QvParent", "", WS_POPUP | visible, 50, 50, 320, 240, nullptr, nullptr, nullptr, nullptr);
 }
 
 std::string Text(RECT r) {
@@ -78,11 +86,16 @@ std::string Text(RECT r) {
   return text;
 }
 
-template <typename Get>
-std::string Area(Get get, HWND window) {
+std::string Area(HWND window) {
   RECT area = {};
-  get(window, &area);
+  GetWindowRect(window, &area);
   return Text(area);
+}
+
+RECT VirtualScreen() {
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
 BOOL CALLBACK NoteMonitor(HMONITOR, HDC, RECT *area, LPARAM monitors) {
@@ -90,8 +103,15 @@ BOOL CALLBACK NoteMonitor(HMONITOR, HDC, RECT *area, LPARAM monitors) {
   return TRUE;
 }
 
-// What the screen shows inside `area`, row by row, as 0xRRGGBB.
-std::vector<uint32_t> ScreenPixels(RECT area) {
+std::vector<RECT> Monitors() {
+  std::vector<RECT> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, NoteMonitor, reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
+
+// Pixels that `area` of the screen shows in colours of the saver's wheel: full-strength
+// colours dimmed to 5/6, so one component is 0 and one 212.
+int WheelPixels(RECT area) {
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   const HDC screen = GetDC(nullptr);
@@ -107,69 +127,190 @@ std::vector<uint32_t> ScreenPixels(RECT area) {
   GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
   DeleteObject(bitmap);
   ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-// Pixels in colours of the saver's wheel: full-strength colours dimmed to 5/6, so one
-// component is 0 and one 212.
-int WheelPixels(RECT area) {
   int count = 0;
-  for (const uint32_t pixel : ScreenPixels(area)) {
+  for (const uint32_t pixel : pixels) {
     const uint32_t components[] = {pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF};
     const auto [low, high] = std::minmax_element(std::begin(components), std::end(components));
-    if (*low == 0 && *high == 212) ++count;
+    count += *low == 0 && *high == 212;
   }
   return count;
 }
 
-RECT VirtualScreen() {
-  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+// Set up: the window whose handle follows the command line.
+enum Parent { NoParent, OwnWindow, HiddenWindow, Desktop };
+// Happens, in order, once the saver's window shows. Drawn waits for lines in wheel colours
+// on every monitor, and none may come sooner than `quietMs`.
+enum Event { Drawn, MoveMouse, PressKey, KeysUntilItEnds, SecondStart, WindowMenuClose, ContextMenu, DestroyParent };
+
+struct Scenario {
+  const char *name;
+  // Set up: the settings file; the program run as Windows 9x, and the password setting on
+  // with the verifier's answers, one a question; the command line.
+  int speed = 1;
+  bool win98 = false;
+  const char *answers = nullptr;
+  const char *mode;
+  Parent parent = NoParent;
+  std::vector<Event> events;
+  // Follows: the window by its title, which covers the virtual screen or its parent's
+  // client area; the exit code (STILL_ACTIVE: still running); what the doubles wrote, "@"
+  // and "^" standing for the saver's window and the parent.
+  const char *title = "Screen Saver";
+  DWORD quietMs = 0;
+  DWORD exitCode = 0;
+  const char *log = "";
+};
+
+// At speed 10 the first tick comes 1.6 s after the window is made. Wine does not show what
+// a child window of another process draws: a preview's drawing is seen on the desktop.
+const Scenario Rows[] = {
+    {.name = "FullScreenCoversEveryMonitorRunsOnceAndEndsOnAMove",
+     .mode = "/s",
+     .events = {Drawn, SecondStart, MoveMouse}},
+    {.name = "SlowFullScreenWaitsAndEndsFromItsWindowMenu",
+     .speed = 10,
+     .mode = "/s",
+     .events = {Drawn, WindowMenuClose},
+     .quietMs = 1500},
+    {.name = "PreviewFillsItsParentHandsItContextMenusAndEndsWithIt",
+     .mode = "/p",
+     .parent = OwnWindow,
+     .events = {ContextMenu, DestroyParent},
+     .title = "Preview"},
+    {.name = "SlowPreviewIgnoresInputAndDrawsOn",
+     .speed = 10,
+     .mode = "/p",
+     .parent = Desktop,
+     .events = {MoveMouse, PressKey, Drawn},
+     .title = "Preview",
+     .quietMs = 1500,
+     .exitCode = STILL_ACTIVE},
+    {.name = "LockedSaverEndsOnceTheVerifierAccepts",
+     .win98 = true,
+     .answers = "01",
+     .mode = "/s",
+     .events = {KeysUntilItEnds},
+     .log = "verify @\r\nverify @\r\n"},
+    // A verifier that faults ends the saver through its exception guard.
+    {.name = "FaultingVerifierEndsTheSaverWithMinusOne",
+     .win98 = true,
+     .answers = "f",
+     .mode = "/s",
+     .events = {KeysUntilItEnds},
+     .exitCode = 0xFFFFFFFF,
+     .log = "verify @\r\n"},
+    {.name = "UnlockedSaverOn9xEndsOnAKey", .win98 = true, .mode = "/s", .events = {KeysUntilItEnds}},
+    {.name = "PasswordChangeGoesToTheNamedOwner",
+     .win98 = true,
+     .mode = "/a",
+     .parent = HiddenWindow,
+     .title = nullptr,
+     .log = "change SCRSAVE ^ 0 0\r\n"},
+};
+
+HWND MakeParent(Parent parent) {
+  if (parent == OwnWindow) return TestWindow(WS_VISIBLE);
+  if (parent == HiddenWindow) return TestWindow(0);  // not the foreground window the saver would fall back to
+  return parent == Desktop ? GetDesktopWindow() : nullptr;
 }
 
-// Where the profile functions put the saver's bare file name: Wine's Windows folder.
-const char SettingsPath[] = "C:\\windows\\googoo.goo";
+HWND ShownWindow(const Scenario &row, HWND parent) {
+  HWND window = nullptr;
+  EXPECT_TRUE(PollUntil([&] {
+    if (parent == nullptr) {
+      window = FindWindowA(SaverClass, row.title);
+      return IsWindowVisible(window) && GetForegroundWindow() == window;
+    }
+    window = FindWindowExA(parent, nullptr, SaverClass, row.title);
+    return IsWindowVisible(window) != FALSE;
+  }));
+  return window;
+}
 
-// tests/win32/two_monitors.sh runs this case again with QV_MONITORS=2.
-TEST(FullScreen, CoversAndDrawsOnEveryMonitorRunsOnceAndEndsOnAMoveOrItsCloseCommand) {
-  char expected[4] = "1";
-  GetEnvironmentVariableA("QV_MONITORS", expected, sizeof expected);
-  std::vector<RECT> monitors;
-  EnumDisplayMonitors(nullptr, nullptr, NoteMonitor, reinterpret_cast<LPARAM>(&monitors));
-  ASSERT_EQ(monitors.size(), std::stoul(expected));
-
-  // At the fastest speed the figure reaches every monitor within a few seconds.
-  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=1\n";
+void RunScenario(const Scenario &row) {
+  WriteSpeed(row.speed);
+  const DWORD usePassword = row.answers != nullptr;
+  RegSetKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword, REG_DWORD, &usePassword, sizeof usePassword);
+  SetEnvironmentVariableA("QV_VERIFIER", row.answers);
+  DeleteFileA(Log);
+  const HWND parent = MakeParent(row.parent);
+  EXPECT_TRUE(PollUntil([] { return WheelPixels(VirtualScreen()) == 0; }));  // the last saver's window gone
   SetCursorPos(100, 100);  // the saver measures moves from where the cursor is at its start
-  Process saver = StartSaver("/s");
-  EXPECT_EQ(Area(GetWindowRect, ForegroundSaver()), Text(VirtualScreen()));
-  for (const RECT &monitor : monitors) EXPECT_TRUE(PollUntil([&] { return WheelPixels(monitor) > 0; }));
-  EXPECT_EQ(StartSaver("/s").Exit(), 0u);  // a second start only raises the first
-  const RECT &last = monitors.back();
-  SetCursorPos((last.left + last.right) / 2, (last.top + last.bottom) / 2);
-  EXPECT_EQ(saver.Exit(), 0u);
-
-  // Only the window-switching commands are held back; the window menu's Close goes on.
-  Process closed = StartSaver("/s");
-  PostMessageA(ForegroundSaver(), WM_SYSCOMMAND, SC_CLOSE, 0);
-  EXPECT_EQ(closed.Exit(), 0u);
+  const DWORD start = GetTickCount();
+  std::string line = std::string(row.win98 ? Win98Copy : "quorvane.scr") + " " + row.mode;
+  if (parent != nullptr) line += " " + Decimal(parent);
+  Process saver(line);
+  const HWND window = row.title ? ShownWindow(row, parent) : nullptr;
+  if (row.title) {
+    EXPECT_EQ(Area(window), parent ? Area(parent) : Text(VirtualScreen()));  // a frameless parent: its client area
+  }
+  if (row.win98) {
+    EXPECT_EQ(SaverRunningFlag(), usePassword);
+  }
+  const RECT last = Monitors().back();
+  for (const Event event : row.events) {
+    switch (event) {
+      case Drawn: {
+        char monitors[4] = "1";  // tests/win32/two_monitors.sh runs the first row again with 2
+        GetEnvironmentVariableA("QV_MONITORS", monitors, sizeof monitors);
+        EXPECT_EQ(Monitors().size(), std::stoul(monitors));
+        for (const RECT &monitor : Monitors()) EXPECT_TRUE(PollUntil([&] { return WheelPixels(monitor) > 0; }));
+        EXPECT_GE(GetTickCount() - start, row.quietMs);  // read after the look that found the line
+        break;
+      }
+      case MoveMouse:
+        SetCursorPos((last.left + last.right) / 2, (last.top + last.bottom) / 2);
+        break;
+      case PressKey:
+        PressSpace();
+        break;
+      case KeysUntilItEnds:
+        EXPECT_TRUE(PollUntil([&] {
+          PressSpace();
+          return !saver.Running();
+        }));
+        break;
+      case SecondStart:  // it only raises the first
+        EXPECT_EQ(Process(std::string("quorvane.scr ") + row.mode).Exit(), 0u);
+        break;
+      case WindowMenuClose:  // only the window-switching commands are held back
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+      case ContextMenu:  // it must reach the parent
+        SendMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), MAKELPARAM(60, 60));
+        EXPECT_TRUE(PollUntil([] { return parentReceived == WM_CONTEXTMENU; }));
+        break;
+      case DestroyParent:
+        DestroyWindow(parent);
+        break;
+    }
+  }
+  if (row.exitCode == STILL_ACTIVE) {
+    EXPECT_TRUE(saver.Running());
+  } else {
+    EXPECT_EQ(saver.Exit(), row.exitCode);
+  }
+  std::string log;
+  for (const char c : std::string(row.log))
+    log += c == '@' ? Decimal(window) : c == '^' ? Decimal(parent) : std::string(1, c);
+  EXPECT_EQ(ReadFileText(Log), log);
+  if (row.win98) {
+    EXPECT_EQ(SaverRunningFlag(), 0u);
+  }
+  DestroyWindow(parent);
   DeleteFileA(SettingsPath);
 }
+
+struct Scenarios : testing::TestWithParam<Scenario> {};
+TEST_P(Scenarios, Run) { RunScenario(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Saver, Scenarios, testing::ValuesIn(Rows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 LONG ChangeDisplay(SIZE size) {
   DEVMODEA mode = {.dmSize = sizeof mode, .dmFields = DM_PELSWIDTH | DM_PELSHEIGHT};
   mode.dmPelsWidth = size.cx;
   mode.dmPelsHeight = size.cy;
   return ChangeDisplaySettingsA(&mode, 0);
-}
-
-bool NewPixelLit(const std::vector<uint32_t> &before) {
-  const std::vector<uint32_t> now = ScreenPixels(VirtualScreen());
-  for (size_t i = 0; i < now.size() && i < before.size(); ++i) {
-    if (now[i] != 0 && before[i] == 0) return true;
-  }
-  return false;
 }
 
 // Wine shows a desktop named in its Desktops key as a virtual desktop whose display
@@ -185,10 +326,10 @@ TEST(DisplayChange, SaverCoversEachNewScreenAndStillEndsOnAMove) {
     ASSERT_TRUE(PollUntil([&] { return IsWindowVisible(window = FindWindowA(SaverClass, nullptr)); }));
     for (const SIZE size : {SIZE{640, 480}, SIZE{1024, 768}}) {
       ASSERT_EQ(ChangeDisplay(size), DISP_CHANGE_SUCCESSFUL);
-      EXPECT_TRUE(PollUntil([&] { return Area(GetWindowRect, window) == Text({0, 0, size.cx, size.cy}); }));
+      EXPECT_TRUE(PollUntil([&] { return Area(window) == Text({0, 0, size.cx, size.cy}); }));
       EXPECT_EQ(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
-      const std::vector<uint32_t> covered = ScreenPixels(VirtualScreen());
-      EXPECT_TRUE(PollUntil([&] { return NewPixelLit(covered); }));
+      const int lit = WheelPixels(VirtualScreen());
+      EXPECT_TRUE(PollUntil([&] { return WheelPixels(VirtualScreen()) != lit; }));
     }
     EXPECT_TRUE(saver.Running());
     SetCursorPos(100, 110);
@@ -212,61 +353,43 @@ TEST(VersionResource, CarriesTheProjectVersionAndTheSaversName) {
   EXPECT_EQ(std::string(description), "Quorvane screen saver");
 }
 
-TEST(Preview, FillsItsParentsClientAreaAndEndsWithTheParent) {
-  const HWND parent = TestWindow(WS_VISIBLE);
-  // As the system may start it: the program's name unquoted.
-  Process saver("quorvane.scr /p " + Decimal(parent));
-  HWND preview = nullptr;
-  EXPECT_TRUE(PollUntil([&] {
-    preview = FindWindowExA(parent, nullptr, SaverClass, "Preview");
-    return IsWindowVisible(preview);
-  }));
-  EXPECT_EQ(Area(GetWindowRect, preview), Area(GetWindowRect, parent));  // a frameless parent: its client area
-  DestroyWindow(parent);
-  EXPECT_EQ(saver.Exit(), 0u);
-}
-
-// The speed read from the file sets the pace: at 10 the first tick comes 1.6 s after the
-// window is made, so no line may show within 1.5 s of the start, however slow the machine,
-// and then one must. (At speed 1 the full-screen case above draws at once.) A preview of
-// the desktop is a window of its own, whose drawing Wine shows.
-TEST(SavedSpeed, TenHoldsBackTheFirstLineInBothModes) {
-  constexpr DWORD QuietMs = 1500;
-  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=10";
-  for (const std::string &arguments : {std::string("/s"), "/p " + Decimal(GetDesktopWindow())}) {
-    EXPECT_TRUE(PollUntil([] { return WheelPixels(VirtualScreen()) == 0; }));  // the last saver's window gone
-    const DWORD start = GetTickCount();
-    Process saver = StartSaver(arguments);
-    EXPECT_TRUE(PollUntil([&] { return WheelPixels(VirtualScreen()) > 0; })) << arguments;
-    EXPECT_GE(GetTickCount() - start, QuietMs) << arguments;  // read after the look that found the line
-  }
-  DeleteFileA(SettingsPath);
-}
-
-TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
-  RemoveDirectoryA(SettingsPath);  // left by a run that failed halfway
-  std::ofstream(SettingsPath) << "[Quorvane]\nRedraw Speed=3\n";
-  const HWND owner = TestWindow(0);  // hidden, so it is not the foreground window the saver would fall back to
-  Process saver = StartSaver("/c:" + Decimal(owner));
+// The dialog of a configuration start, once it shows.
+HWND ShownDialog() {
   HWND dialog = nullptr;
-  ASSERT_TRUE(PollUntil([&] {
+  EXPECT_TRUE(PollUntil([&] {
     dialog = FindWindowA("#32770", "Quorvane");
     return IsWindowVisible(dialog);
   }));
+  return dialog;
+}
+
+void Press(HWND dialog, WORD id) { PostMessageA(dialog, WM_COMMAND, id, 0); }
+
+void ScrollRight(HWND dialog) {
+  const HWND scrollBar = GetDlgItem(dialog, IDC_SPEED_SCROLL);
+  SendMessageA(dialog, WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(scrollBar));
+}
+
+TEST(Config, OkSavesTheEditedSpeedCancelLeavesTheFileAndAFailedSaveIsReported) {
+  RemoveDirectoryA(SettingsPath);  // left by a run that failed halfway
+  WriteSpeed(3);
+  const std::string asWritten = ReadFileText(SettingsPath);
+  const HWND owner = TestWindow(0);  // hidden, so it is not the foreground window the saver would fall back to
+  Process cancelled("quorvane.scr /c:" + Decimal(owner));
+  HWND dialog = ShownDialog();
   EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
   GUITHREADINFO input = {.cbSize = sizeof input};
   GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &input);
   EXPECT_EQ(input.hwndFocus, GetDlgItem(dialog, IDC_CONFIG_OK));  // the first tab stop: the keyboard works at once
-  const HWND scrollBar = GetDlgItem(dialog, IDC_SPEED_SCROLL);
-  SendMessageA(dialog, WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(scrollBar));
+  ScrollRight(dialog);
   // Escape arrives as the platform's cancel id, which the dialog leaves alone.
   SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(IsWindowVisible(dialog));
 
-  // A directory where the file belongs makes the save fail.
+  // A directory where the file belongs makes the save fail; the dialog stays.
   DeleteFileA(SettingsPath);
   CreateDirectoryA(SettingsPath, nullptr);
-  PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
+  Press(dialog, IDC_CONFIG_OK);
   HWND box = nullptr;
   EXPECT_TRUE(PollUntil([&] {
     box = GetLastActivePopup(dialog);
@@ -282,71 +405,19 @@ TEST(Config, OkSavesTheEditedSpeedReportsAFailedSaveAndEndsWithOne) {
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(PollUntil([&] { return !IsWindow(box); }));
 
-  PostMessageA(dialog, WM_COMMAND, IDC_CONFIG_OK, 0);
-  EXPECT_EQ(saver.Exit(), 1u);
+  // The saver's own Cancel ends it with 0 and writes nothing.
+  WriteSpeed(3);
+  Press(dialog, IDC_CONFIG_CANCEL);
+  EXPECT_EQ(cancelled.Exit(), 0u);
+  EXPECT_EQ(ReadFileText(SettingsPath), asWritten);
+
+  Process saved("quorvane.scr /c:" + Decimal(owner));
+  dialog = ShownDialog();
+  ScrollRight(dialog);
+  Press(dialog, IDC_CONFIG_OK);
+  EXPECT_EQ(saved.Exit(), 1u);
   EXPECT_EQ(ReadFileText(SettingsPath), "[Quorvane]\r\nRedraw Speed=4\r\n");
   DeleteFileA(SettingsPath);
-  DestroyWindow(owner);
-}
-
-// A copy of the saver that Wine runs as on Windows 9x, beside the password doubles.
-struct Win9x : testing::Test {
-  static constexpr char AppKey[] = "Software\\Wine\\AppDefaults\\qv98.scr";
-  static constexpr char DesktopKey[] = "Control Panel\\Desktop";
-  static constexpr char UsePassword[] = "ScreenSaveUsePassword";
-  static constexpr char Log[] = "doubles.log";
-
-  static void SetUpTestSuite() {
-    CopyFileA("quorvane.scr", "qv98.scr", FALSE);
-    RegSetKeyValueA(HKEY_CURRENT_USER, AppKey, "Version", REG_SZ, "win98", 6);
-    // Wine loads its own MPR.DLL unless told to load the one beside the program.
-    RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(AppKey) + "\\DllOverrides").c_str(), "mpr", REG_SZ, "native", 7);
-  }
-  static void TearDownTestSuite() {
-    RegDeleteTreeA(HKEY_CURRENT_USER, AppKey);
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword);
-    DeleteFileA("qv98.scr");
-    DeleteFileA(Log);
-  }
-};
-
-TEST_F(Win9x, KeysEndTheLockedSaverOnlyOnceTheVerifierAccepts) {
-  const struct Row {
-    DWORD usePassword;
-    const char *answers;  // one per question, as password.cpl's double reads them
-    DWORD exitCode;
-    int questions;
-  } rows[] = {
-      {.usePassword = 1, .answers = "01", .exitCode = 0, .questions = 2},
-      // A verifier that faults ends the saver through its exception guard.
-      {.usePassword = 1, .answers = "f", .exitCode = 0xFFFFFFFF, .questions = 1},
-      {.usePassword = 0, .answers = "1", .exitCode = 0, .questions = 0},
-  };
-  for (const Row &row : rows) {
-    SCOPED_TRACE(row.answers);
-    RegSetKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword, REG_DWORD, &row.usePassword, sizeof row.usePassword);
-    SetEnvironmentVariableA("QV_VERIFIER", row.answers);
-    DeleteFileA(Log);
-    Process saver = StartSaver("/s", "qv98.scr");
-    const HWND window = ForegroundSaver();
-    EXPECT_EQ(SaverRunningFlag(), row.usePassword);
-    EXPECT_TRUE(PollUntil([&] {
-      PressKey();
-      return !saver.Running();
-    }));
-    EXPECT_EQ(saver.Exit(), row.exitCode);
-    std::string questions;
-    for (int i = 0; i < row.questions; ++i) questions += "verify " + Decimal(window) + "\r\n";
-    EXPECT_EQ(ReadFileText(Log), questions);
-    EXPECT_EQ(SaverRunningFlag(), 0u);
-  }
-}
-
-TEST_F(Win9x, PasswordChangeGoesToTheNamedOwner) {
-  const HWND owner = TestWindow(0);
-  DeleteFileA(Log);
-  EXPECT_EQ(StartSaver("/a " + Decimal(owner), "qv98.scr").Exit(), 0u);
-  EXPECT_EQ(ReadFileText(Log), "change SCRSAVE " + Decimal(owner) + " 0 0\r\n");
   DestroyWindow(owner);
 }
 
@@ -359,9 +430,7 @@ int main(int argc, char **argv) {
   if (argc > 2 && strcmp(argv[1], "--exit-code-of") == 0) {
     Process program(argv[2]);
     WaitForSingleObject(program.info.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(program.info.hProcess, &code);
-    std::printf("%lu\n", code);
+    std::printf("%lu\n", program.Exit());
     return 0;
   }
   if (argc > 1 && strcmp(argv[1], "--saver-running") == 0) {
@@ -369,6 +438,17 @@ int main(int argc, char **argv) {
     SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
     return running;
   }
+  // A copy of the saver that Wine runs as on Windows 9x, beside the password doubles.
+  const char AppKey[] = "Software\\Wine\\AppDefaults\\qv98.scr";
+  CopyFileA("quorvane.scr", Win98Copy, FALSE);
+  RegSetKeyValueA(HKEY_CURRENT_USER, AppKey, "Version", REG_SZ, "win98", 6);
+  // Wine loads its own MPR.DLL unless told to load the one beside the program.
+  RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(AppKey) + "\\DllOverrides").c_str(), "mpr", REG_SZ, "native", 7);
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  RegDeleteTreeA(HKEY_CURRENT_USER, AppKey);
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, DesktopKey, UsePassword);
+  DeleteFileA(Win98Copy);
+  DeleteFileA(Log);
+  return result;
 }

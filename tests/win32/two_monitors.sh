@@ -24,4 +24,4 @@ if [ -n "${WINEPREFIX:-}" ]; then
 else
   qv_make_prefix
 fi
-QV_MONITORS=2 "$QV_WINE" "$1" --gtest_filter='FullScreen.*'
+QV_MONITORS=2 "$QV_WINE" "$1" --gtest_filter='*FullScreenCovers*'
