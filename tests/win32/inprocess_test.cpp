@@ -60,9 +60,11 @@ int ClosesPosted(HWND window) {
   return count;
 }
 
-TEST(SaverWindow, TakesTheInputContextAwaySoNoInputMethodWindowShowsOverIt) {
+TEST(SaverWindow, TakesTheInputContextAwaySoNoInputMethodWindowShowsOverItAndGivesItBack) {
   const HWND window = MakeSaverWindow(nullptr);
   EXPECT_EQ(ImmGetContext(window), nullptr);
+  SaverWindowProc(window, WM_DESTROY, 0, 0);
+  EXPECT_NE(ImmGetContext(window), nullptr);
 }
 
 TEST(SaverWindow, EveryTickDrawsItsLineInTheWheelColourAfterMorePensThanThePlatformHolds) {
@@ -222,6 +224,8 @@ TEST(Speed, ScrollingStepsByOneWithinTheRangeAndFollowsOnlyAReleasedThumb) {
 // Windows 95 and NT 4.0 report no virtual-screen metrics: the message's own size is the screen.
 TEST(SaverWindow, DisplayChangeWithoutVirtualScreenCoversTheSizeTheMessageCarries) {
   const ScreenArea got = AreaAfterDisplayChange({0, 0, 0, 0}, MAKELPARAM(640, 480));
+  EXPECT_EQ(got.x, 0);
+  EXPECT_EQ(got.y, 0);
   EXPECT_EQ(got.width, 640);
   EXPECT_EQ(got.height, 480);
 }

@@ -277,7 +277,7 @@ void RunScenario(const Scenario &row) {
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
         break;
       case ContextMenu:  // it must reach the parent
-        SendMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), MAKELPARAM(60, 60));
+        EXPECT_EQ(SendMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), MAKELPARAM(60, 60)), 1);
         EXPECT_TRUE(PollUntil([] { return parentReceived == WM_CONTEXTMENU; }));
         break;
       case DestroyParent:
