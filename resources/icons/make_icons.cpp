@@ -326,7 +326,7 @@ int main(int argc, char **argv) {
     entries.push_back({style.size, 16, 4, IconBitmap(image, vga, 4)});
     entries.push_back({style.size, 0, 8, IconBitmap(image, wheel, 8)});
   }
-  entries.push_back({256, 0, 32, Png(Render(figure, Icon256), wheel)});
+  entries.push_back({256, 0, 8, Png(Render(figure, Icon256), wheel)});
   const bool written = WriteFile(folder + "/quorvane.ico", Icon(entries)) &&
                        WriteFile(folder + "/quorvane-192.png", Png(Render(figure, Icon192), wheel)) &&
                        WriteFile(folder + "/quorvane-512.png", Png(Render(figure, Icon512), wheel));
