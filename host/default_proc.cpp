@@ -75,6 +75,9 @@ LRESULT WINAPI DefaultSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM
       ApplyActivityRule(window, message, wParam);
     }
   }
+  // The saver's own procedure has already painted the background black; the system's
+  // default would fill it a second time with the class brush.
+  if (message == WM_ERASEBKGND) return 1;
   // Answering the AutoPlay query nonzero cancels the AutoPlay of the medium just
   // inserted, so nothing starts behind a locked saver.
   if (host.autoPlayMessage != 0 && message == host.autoPlayMessage) {

@@ -14,4 +14,7 @@
 #define IDC_CONFIG_OK 4
 #define IDC_CONFIG_CANCEL 5
 
+// The window class asks for this icon, which the file does not hold: the saver window has
+// none. The file's own icon, which the shell shows, has another id.
 #define IDI_SAVER_ICON 100
+#define IDI_FILE_ICON 1

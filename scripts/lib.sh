@@ -40,7 +40,8 @@ QV_PACKAGES=(
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick
   xscreensaver xscreensaver-data
-  nsis p7zip-full lintian dpkg-dev strip-nondeterminism diffoscope-minimal
+  nsis p7zip-full lintian dpkg-dev strip-nondeterminism diffoscope-minimal libxml2-utils
+  zlib1g-dev
   xserver-xephyr
   stress-ng
   clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium zip

@@ -62,14 +62,19 @@ cpack_into_out native "quorvane_${VERSION}_$(dpkg --print-architecture).deb"
 qv_build_web
 web_zip
 
-# The Debian packages whose versions shaped the bytes. The Windows zip is written by
-# CPack's libarchive and normalised by strip-nondeterminism; the web zip by zip, around a
-# module that clang compiles against wasi-libc.
+# The Debian packages whose versions shaped the bytes. The Windows headers come from
+# mingw-w64-common and mingw-w64-i686-dev; the setup program's stubs, plugins and pages
+# from nsis-common. The Windows zip and the .deb are written by CPack (cmake-data holds its
+# generators) with libarchive and zlib; the zip is normalised by strip-nondeterminism. The
+# .deb's Depends comes from dpkg-shlibdeps (dpkg-dev), which reads the symbols files of
+# libc6 and libx11-6 (the versions of their -dev packages). The web zip is written by zip,
+# around a module that clang (its code generator is libllvm14) compiles against wasi-libc.
 QV_BUILD_TOOLS=(
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  g++-12 binutils libc6-dev libx11-dev cmake libarchive13 nsis dpkg gzip
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev mingw-w64-common
+  g++-12 libstdc++-12-dev binutils binutils-x86-64-linux-gnu libc6-dev libx11-dev
+  cmake cmake-data libarchive13 zlib1g nsis nsis-common dpkg dpkg-dev gzip
   strip-nondeterminism libarchive-zip-perl
-  zip clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32
+  zip clang-14 libllvm14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32
 )
 
 write_buildinfo() {

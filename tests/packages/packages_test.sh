@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The packages in build/packages/ as people install them, one case each: the setup program
-# under Wine in a fresh prefix (or, where no 32-bit code runs, its payload), the Debian
-# package with its program's --version (its other options have tests of their own). Prints each failed check, then "PASS case" or "FAIL case"; exits 1 if any
-# case failed. Needs DISPLAY.
+# The packages in build/packages/ as people install them, one case each: the saver's
+# manifest and icon, the setup program under Wine in a fresh prefix (or, where no 32-bit
+# code runs, its payload), the Debian package's contents and its program's --version.
+# Prints each failed check, then "PASS case" or "FAIL case"; exits 1 if any case failed.
+# Needs DISPLAY.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 qv_install_cleanup_trap
@@ -35,24 +36,13 @@ registry() {
 
 shown() { xdotool search --onlyvisible --name "$1" >/dev/null; }
 
-# finish PID: sets STATUS to the program's exit status, or to "hung" if it has not ended
-# within 10 s (then it is killed, so that a broken program fails the case, not hangs it).
-finish() {
-  if qv_wait_pid_gone "$1" 10; then
-    wait "$1"
-    STATUS=$?
-  else
-    kill -KILL "$1"
-    wait "$1"
-    STATUS=hung
-  fi
-}
-
-# end_by_move PID: the saver ends on a mouse move.
+# end_by_move PID: the saver ends on a mouse move (one that has not ended within 10 s is
+# killed, so that a broken saver fails the case, not hangs it).
 end_by_move() {
   xdotool mousemove_relative 40 40
-  finish "$1"
-  expect "saver /s exit status" "$STATUS" 0
+  qv_wait_pid_gone "$1" 10 || kill -KILL "$1"
+  wait "$1"
+  expect "saver /s exit status" "$?" 0
 }
 
 # launch LINE: runs a Windows command line exactly as given; prints its whole exit code.
@@ -66,7 +56,7 @@ uninstall_in_place() {
 }
 
 install_setup() {
-  "$QV_WINE" "quorvane-$VERSION-setup.exe" /S
+  expect "setup exit code" "$(launch "$(qv_windows_path "quorvane-$VERSION-setup.exe") /S")" 0
   expect "installed file" "$(cmp "$SCR" ../windows/quorvane.scr && echo built)" built
   expect "entry version" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
 }
@@ -110,11 +100,13 @@ windows_setup_9x() {
   "$QV_WINE" reg delete "HKCU\\Software\\Wine\\AppDefaults" /f >/dev/null
 }
 
-# A running saver holds its file: the setup program replaces it, and the uninstaller removes
-# it, at the next restart (Wine's: wineboot -r), and each says so with exit code 3010.
+# A running saver holds its file: the setup program replaces it at the next restart, and
+# the uninstaller moves it aside and deletes that copy then; each says so with exit code
+# 3010. A reinstall before the restart keeps its file. Wine carries out the pending list
+# whenever its server starts afresh, so the server stays up until each restart.
 windows_setup_in_use() {
   # What the uninstallers before left to the restart (their temporary copies) goes first.
-  "$QV_WINE" wineboot -r
+  restart
   cp ../windows/quorvane.scr "$SCR"
   echo older >>"$SCR"
   start_saver
@@ -122,13 +114,19 @@ windows_setup_in_use() {
   expect "pending after setup" "$(registry "$PENDING" PendingFileRenameOperations | tr A-Z a-z)" \
     "\\??\\$SYSDIR\\quorvane.new\\0!\\??\\$SYSDIR\\quorvane.scr"
   expect "entry version" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
-  restart_with_saver
+  end_by_move "$SAVER"
+  restart
   expect "replaced at restart" "$(cmp "$SCR" ../windows/quorvane.scr && echo built)" built
   start_saver
   expect "uninstall exit code" "$(uninstall_in_place)" 3010
   expect "entry left" "$(registry "$ENTRY" DisplayVersion)" ""
-  restart_with_saver
-  expect "removed at restart" "$(ls "$SCR" 2>/dev/null)" ""
+  expect "pending after uninstall" "$(registry "$PENDING" PendingFileRenameOperations | tr A-Z a-z)" \
+    "\\??\\$SYSDIR\\quorvane.old\\0"
+  end_by_move "$SAVER"
+  install_setup
+  restart
+  expect "reinstall kept at restart" "$(cmp "$SCR" ../windows/quorvane.scr && echo built)" built
+  expect "entry after restart" "$(registry "$ENTRY" DisplayVersion)" "$VERSION"
 }
 
 start_saver() {
@@ -138,11 +136,13 @@ start_saver() {
   expect "window" "$(qv_poll 30 shown '^Screen Saver$' && echo shown)" shown
 }
 
-restart_with_saver() {
-  end_by_move "$SAVER"
+restart() {
   wineserver -k
+  wineserver -p
   "$QV_WINE" wineboot -r
 }
+
+
 
 windows_setup_payload() {
   expect "payload" "$(7z l "quorvane-$VERSION-setup.exe" | grep -c '/quorvane.new$')" 1
@@ -156,13 +156,19 @@ debian_package() {
   expect "lintian errors and warnings" "$(lintian "$DEB" 2>/dev/null | grep -c '^[EW]:')" 0
   qv_temp_dir
   dpkg-deb -x "$DEB" "$QV_TEMP_DIR"
-  PROGRAM="$QV_TEMP_DIR/usr/libexec/xscreensaver/quorvane"
-  "$PROGRAM" &
-  expect "window" "$(qv_poll 20 shown '^Quorvane$' && echo shown)" shown
-  kill -TERM $!
-  finish $!
-  expect "status after SIGTERM" "$STATUS" 0
-  expect "--version" "$(timeout 10 "$PROGRAM" --version)" "quorvane $VERSION"
+  expect "--version" "$(timeout 10 "$QV_TEMP_DIR/usr/libexec/xscreensaver/quorvane" --version)" "quorvane $VERSION"
+}
+
+# What Windows reads from the saver's file (7z lists and extracts a program's resources):
+# a manifest and an icon group, with no icon 100 for the window class; the manifest is
+# well-formed XML (or xmllint prints nothing) and declares per-monitor DPI awareness and
+# no execution level (trustInfo).
+saver_resources() {
+  local scr=../windows/quorvane.scr
+  expect "resources" "$(7z l "$scr" | grep -Eo '(MANIFEST|GROUP_ICON)/.*' | xargs)" "GROUP_ICON/1 MANIFEST/1"
+  expect "manifest" "$(7z x -so "$scr" .rsrc/MANIFEST/1 |
+    xmllint --xpath '//*[local-name()="windowsSettings"]/*/text() | //*[local-name()="trustInfo"]' -)" \
+    $'true/pm\nPerMonitorV2, PerMonitor'
 }
 
 qv_choose_wine
@@ -179,5 +185,6 @@ if [ "$QV_WIN_PRESET" = windows ]; then
 else
   run_case windows-setup-payload windows_setup_payload
 fi
+run_case saver-resources saver_resources
 run_case debian-package debian_package
 [ "$failures" = 0 ]
