@@ -77,9 +77,8 @@ LRESULT WINAPI AnimationProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       SetClientSize(LOWORD(lParam), HIWORD(lParam));
       break;
     case WM_ERASEBKGND:
-      // Erased here; the class brush would paint the same black a second time.
       EraseToBlack(window);
-      return TRUE;
+      break;
     case WM_TIMER:
       DrawTick(window);
       break;
