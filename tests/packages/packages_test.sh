@@ -162,13 +162,17 @@ debian_package() {
 # What Windows reads from the saver's file (7z lists and extracts a program's resources):
 # a manifest and an icon group, with no icon 100 for the window class; the manifest is
 # well-formed XML (or xmllint prints nothing) and declares per-monitor DPI awareness and
-# no execution level (trustInfo).
+# no execution level (trustInfo); the version block carries the package's version and the
+# saver's name, which the file's properties show.
 saver_resources() {
   local scr=../windows/quorvane.scr
   expect "resources" "$(7z l "$scr" | grep -Eo '(MANIFEST|GROUP_ICON)/.*' | xargs)" "GROUP_ICON/1 MANIFEST/1"
   expect "manifest" "$(7z x -so "$scr" .rsrc/MANIFEST/1 |
     xmllint --xpath '//*[local-name()="windowsSettings"]/*/text() | //*[local-name()="trustInfo"]' -)" \
     $'true/pm\nPerMonitorV2, PerMonitor'
+  expect "file version and description" "$(7z x -so "$scr" .rsrc/version.txt | iconv -f UTF-16LE | tr -s ' ' |
+    sed -n 's/^\W*FILEVERSION //p; s/.*"FileDescription", "\(.*\)"/\1/p' | tr -d '\r' | paste -sd '|')" \
+    "${VERSION//./,},0|Quorvane screen saver"
 }
 
 qv_choose_wine

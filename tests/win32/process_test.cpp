@@ -337,22 +337,6 @@ TEST(DisplayChange, SaverCoversEachNewScreenAndStillEndsOnAMove) {
   }).join();
 }
 
-// What the file's properties show: the project's version and the saver's name.
-TEST(VersionResource, CarriesTheProjectVersionAndTheSaversName) {
-  std::vector<char> block(GetFileVersionInfoSizeA("quorvane.scr", nullptr));
-  ASSERT_TRUE(GetFileVersionInfoA("quorvane.scr", 0, block.size(), block.data()));
-  VS_FIXEDFILEINFO *fixed = nullptr;
-  char *description = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(QV_VERSION_MINOR, QV_VERSION_MAJOR));
-  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, QV_VERSION_PATCH));
-  // US English in Unicode: the block that the translation table lists.
-  const char DescriptionPath[] = "\\StringFileInfo\\040904B0\\FileDescription";
-  ASSERT_TRUE(VerQueryValueA(block.data(), DescriptionPath, reinterpret_cast<void **>(&description), &length));
-  EXPECT_EQ(std::string(description), "Quorvane screen saver");
-}
-
 // The dialog of a configuration start, once it shows.
 HWND ShownDialog() {
   HWND dialog = nullptr;
