@@ -70,10 +70,12 @@ TEST(SaverWindow, TakesTheInputContextAwaySoNoInputMethodWindowShowsOverItAndGiv
 TEST(SaverWindow, EveryTickDrawsItsLineInTheWheelColourAfterMorePensThanThePlatformHolds) {
   const HWND window = MakeSaverWindow(nullptr);
   const HDC dc = GetDC(window);  // the window's own, kept
-  for (int tick = 0; tick < MorePensThanWineHolds; ++tick) SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0);
+  // A fresh window is erased whole, before any tick has measured it.
   PatBlt(dc, 0, 0, Width, Height, WHITENESS);
   EXPECT_NE(SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 0);
-  EXPECT_EQ(GetPixel(dc, 130, 50), Black);
+  EXPECT_EQ(GetPixel(dc, Width - 1, Height - 1), Black);
+  for (int tick = 0; tick < MorePensThanWineHolds; ++tick) SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0);
+  SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
 
   // From the centre of the client to 50 pixels right of it, at hue 100 stepping by 5.
   animationState.arm1 = {};
