@@ -217,12 +217,8 @@ HWND MakeParent(Parent parent) {
 HWND ShownWindow(const Scenario &row, HWND parent) {
   HWND window = nullptr;
   EXPECT_TRUE(PollUntil([&] {
-    if (parent == nullptr) {
-      window = FindWindowA(SaverClass, row.title);
-      return IsWindowVisible(window) && GetForegroundWindow() == window;
-    }
     window = FindWindowExA(parent, nullptr, SaverClass, row.title);
-    return IsWindowVisible(window) != FALSE;
+    return IsWindowVisible(window) && (parent || GetForegroundWindow() == window);
   }));
   return window;
 }
