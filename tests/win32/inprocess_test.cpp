@@ -160,7 +160,8 @@ TEST(SaverWindow, AnswersKeepTheTitleAndTellThe9xShellAboutTheLock) {
     UINT message;
     LRESULT result;
   } rows[] = {
-      {{}, WM_SETTEXT, 0},  // the title is how a second start finds the saver
+      {{}, WM_SETTEXT, 0},       // the title is how a second start finds the saver
+      {{}, WM_SETCURSOR, TRUE},  // the cursor stays hidden
       {{}, SCRM_VERIFYPW, 0},
       {{.onWin9x = 1}, SCRM_VERIFYPW, TRUE},
       // AutoPlay ends the saver, and is cancelled while the lock holds the screen.
