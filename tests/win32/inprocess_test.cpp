@@ -86,6 +86,8 @@ TEST(SaverWindow, EveryTickDrawsItsLineInTheWheelColourAfterMorePensThanThePlatf
   SaverWindowProc(window, WM_TIMER, AnimationTimerId, 0);
   EXPECT_EQ(GetPixel(dc, 130, 50), RGB(0, 105 * 5 / 6, 212));  // blue dimmed to 212, green to 5/6
   EXPECT_EQ(GetPixel(dc, 150, 50), Black);                     // a line leaves out its last point
+  // The window's own device context keeps the pen it had: the tick's pen is gone.
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), GetStockObject(BLACK_PEN));
 }
 
 // A new window seeds its figure from the calendar second, so two starts in different
