@@ -70,11 +70,9 @@ volatile sig_atomic_t stopRequested = 0;
 bool windowGone = false;
 bool probeFailed = false;
 
+// Every refusal names the value it refuses.
 [[noreturn]] void Refuse(const char *what, const char *value) {
-  if (value)
-    std::fprintf(stderr, "quorvane: %s \"%s\"\n%s\n", what, value, Usage);
-  else
-    std::fprintf(stderr, "quorvane: %s\n%s\n", what, Usage);
+  std::fprintf(stderr, "quorvane: %s \"%s\"\n%s\n", what, value, Usage);
   std::exit(BadInputStatus);
 }
 

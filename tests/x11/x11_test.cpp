@@ -99,12 +99,14 @@ unsigned long ServerPixel(int screen, uint32_t color) {
   return pixel.pixel;
 }
 
-// A white window given at speed 10, where no restart clears it. At 24 bits and 16 (5-6-5),
-// its lines have exactly the pixels the server gives the colours of the lines that a start
-// in any second from `start` to `now` can have drawn, one every 1.6 s. At 8 bits
-// (PseudoColor) with every free cell taken, they have the nearest colours it holds. An
-// exposure clears it to black. Destroyed while drawing, under a grab that holds back the
-// requests already sent until they meet errors, it ends the program with 0.
+// A white window given at speed 10, where no restart clears it, is cleared when the
+// program starts and when it is exposed. Made white again, a second program clears it as it
+// starts, and leaves it in place when SIGTERM ends it with 0. The lines drawn since the exposure, the second and
+// later, have exactly the pixels the server gives their colours at 24 bits and at 16
+// (5-6-5), for a start in any second from `start` to `now`, one line every 1.6 s; at 8 bits
+// (PseudoColor) with every free cell taken, the nearest colours it holds. Destroyed while
+// the program draws, under a grab that holds back the requests already sent until they
+// meet errors, the window's end ends the program with 0.
 TEST(X11, GivenWindowInEachVisual) {
   for (int screen = 0; screen < ScreenCount(display); ++screen) {
     const Colormap colormap = DefaultColormap(display, screen);
@@ -117,18 +119,24 @@ TEST(X11, GivenWindowInEachVisual) {
     const time_t start = time(nullptr);
     const Program program = Start("--speed 10 --window-id " + std::to_string(window));
     EXPECT_TRUE(PollFor([&] { return DrawsOnBlack(window, white); })) << screen;
+    XClearArea(display, window, 0, 0, 0, 0, False);
+    const Program second = Start("--window-id " + std::to_string(window));
+    EXPECT_TRUE(PollFor([&] { return !Pixels(window).count(white); })) << screen;
+    kill(second.pid, SIGTERM);
+    EXPECT_EQ(pclose(second.output), 0) << screen;
+    XClearArea(display, window, 0, 0, 0, 0, True);
+    EXPECT_TRUE(PollFor([&] { return DrawsOnBlack(window, white); })) << screen;
     std::set<unsigned long> stray = full ? std::set<unsigned long>{} : Pixels(window);
     const time_t now = time(nullptr);
-    for (time_t second = start; second <= now; ++second) {
+    for (time_t seed = start; seed <= now; ++seed) {
       animationState = {};
-      SeedRandom(second);
+      SeedRandom(seed);
       RandomizeArms();
+      AdvanceFrame();
       for (time_t line = start; line <= now; ++line) stray.erase(ServerPixel(screen, AdvanceFrame().color));
     }
     stray.erase(Black);
     EXPECT_EQ(stray, std::set<unsigned long>{}) << screen;
-    XClearArea(display, window, 0, 0, 0, 0, True);
-    EXPECT_TRUE(PollFor([&] { return !Pixels(window).count(white); })) << screen;
     XGrabServer(display);
     XSync(display, False);
     const long written = Written(program.pid);

@@ -2,7 +2,7 @@
 # On the display xvfb-run gives it: bad input first, each refused with a line that says what
 # was wrong, the usage, and status 1; then the real XScreenSaver daemon with Quorvane as its
 # only program: -activate shows the figure's colours in the window it hands over,
-# -deactivate ends the program; then on the root window, ended by SIGTERM with 0; then in a
+# -deactivate ends the program; then on the root window, ended by SIGINT with 0; then in a
 # plain window of its own, offering only the close box, until its connection to the server
 # is cut: that ends it quietly with 0.
 # Usage: $0 QUORVANE
@@ -71,8 +71,8 @@ poll requested -activate running && poll shows_colour
 poll requested -deactivate stopped
 "$DIR/quorvane" --root & ROOT=$!
 poll shows_colour
-kill "$ROOT"
-wait "$ROOT" || fail "status $? on SIGTERM"
+kill -INT "$ROOT"
+wait "$ROOT" || fail "status $? on SIGINT"
 "$DIR/quorvane" 2>"$DIR/errors" & OWN=$!
 poll sh -c 'xwininfo -name Quorvane 2>/dev/null | grep -q IsViewable'
 xwininfo -name Quorvane | grep -q 'Border width: 0' || fail "a border"
