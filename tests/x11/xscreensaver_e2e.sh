@@ -3,8 +3,8 @@
 # was wrong, the usage, and status 1; then the real XScreenSaver daemon with Quorvane as its
 # only program: -activate shows the figure's colours in the window it hands over,
 # -deactivate ends the program; then on the root window, ended by SIGINT with 0; then in a
-# plain window of its own, offering only the close box, until its connection to the server
-# is cut: that ends it quietly with 0.
+# plain window of its own (an empty XSCREENSAVER_WINDOW names none), offering only the close
+# box, until its connection to the server is cut: that ends it quietly with 0.
 # Usage: $0 QUORVANE
 set -euo pipefail
 DIR=$(mktemp -d)
@@ -58,6 +58,7 @@ refused 'unknown option "--roots"' --roots
 refused 'unknown option "extra"' --root extra
 refused 'not a window id: "0xzz"' --window-id 0xzz
 refused 'no such window: "04294967295"' -window-id 04294967295
+refused 'no such window: "0XFFFFFFFF"' --window-id 0XFFFFFFFF
 XSCREENSAVER_WINDOW=root refused 'not a window id: "root"'
 DISPLAY=:9999 refused 'cannot open display ":9999"'
 (unset DISPLAY && refused 'cannot open display ""')
@@ -73,7 +74,7 @@ poll requested -deactivate stopped
 poll shows_colour
 kill -INT "$ROOT"
 wait "$ROOT" || fail "status $? on SIGINT"
-"$DIR/quorvane" 2>"$DIR/errors" & OWN=$!
+XSCREENSAVER_WINDOW= "$DIR/quorvane" 2>"$DIR/errors" & OWN=$!
 poll sh -c 'xwininfo -name Quorvane 2>/dev/null | grep -q IsViewable'
 xwininfo -name Quorvane | grep -q 'Border width: 0' || fail "a border"
 [ "$(xprop -name Quorvane WM_PROTOCOLS)" = 'WM_PROTOCOLS(ATOM): protocols  WM_DELETE_WINDOW' ] || fail "protocols"
