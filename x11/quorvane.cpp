@@ -10,12 +10,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -42,9 +43,10 @@ struct Options {
   int speed = DefaultSpeed;
 };
 
-struct PixelChannel {
-  int shift = 0;
-  int bits = 0;
+// A pixel the server has given for one of the model's colours.
+struct KnownColor {
+  uint32_t color = 0;
+  unsigned long pixel = 0;
 };
 
 struct Target {
@@ -53,22 +55,24 @@ struct Target {
   bool ownWindow = false;
   GC gc = nullptr;
   Atom deleteWindow = 0;
-  PixelChannel red, green, blue;
+  Colormap colormap = 0;
+  int colormapSize = 0;
   int width = 0;
   int height = 0;
 };
 
 Options options;
 Target target;
+// The wheel has HueWheelLength colours; each is asked of the server once and kept for the run.
+KnownColor knownColors[HueWheelLength];
+int knownCount = 0;
 volatile sig_atomic_t stopRequested = 0;
 bool windowGone = false;
 bool probeFailed = false;
 
+// Every refusal names the value it refuses.
 [[noreturn]] void Refuse(const char *what, const char *value) {
-  if (value)
-    std::fprintf(stderr, "quorvane: %s \"%s\"\n%s\n", what, value, Usage);
-  else
-    std::fprintf(stderr, "quorvane: %s\n%s\n", what, Usage);
+  std::fprintf(stderr, "quorvane: %s \"%s\"\n%s\n", what, value, Usage);
   std::exit(BadInputStatus);
 }
 
@@ -159,29 +163,51 @@ int NoteWindowError(Display *, XErrorEvent *error) {
 // The connection is gone: nothing is left on the server to free.
 int EndOnLostDisplay(Display *) { std::_Exit(0); }
 
-PixelChannel ChannelOf(unsigned long mask) {
-  PixelChannel channel;
-  if (mask == 0) return channel;
-  channel.shift = __builtin_ctzl(mask);
-  channel.bits = __builtin_popcountl(mask);
-  return channel;
+// A component of 0xFF is full strength, as in a colour name: 0xFFFF.
+constexpr unsigned short FullScale = 257;
+
+long Squared(long difference) { return difference * difference; }
+
+// A full colormap has no cell left for a new colour: the nearest one it holds will do.
+unsigned long NearestCell(const XColor &wanted) {
+  std::vector<XColor> cells(target.colormapSize);
+  for (int i = 0; i < target.colormapSize; ++i) cells[i].pixel = i;
+  XQueryColors(target.display, target.colormap, cells.data(), target.colormapSize);
+  unsigned long nearest = 0;
+  long nearestDistance = LONG_MAX;
+  for (const XColor &cell : cells) {
+    const long distance =
+        Squared(cell.red - wanted.red) + Squared(cell.green - wanted.green) + Squared(cell.blue - wanted.blue);
+    if (distance >= nearestDistance) continue;
+    nearest = cell.pixel;
+    nearestDistance = distance;
+  }
+  return nearest;
 }
 
-unsigned long ScaleInto(PixelChannel channel, uint32_t component) {
-  const unsigned long scaled = channel.bits >= 8 ? component << (channel.bits - 8) : component >> (8 - channel.bits);
-  return scaled << channel.shift;
+// The server decides which pixel a colour is: it rounds each component to its nearest
+// table entry, which cutting off low bits would not. The model's colours are 0x00BBGGRR.
+unsigned long ServerPixel(uint32_t color) {
+  XColor wanted = {};
+  wanted.red = (color & 0xFF) * FullScale;
+  wanted.green = (color >> 8 & 0xFF) * FullScale;
+  wanted.blue = (color >> 16 & 0xFF) * FullScale;
+  if (XAllocColor(target.display, target.colormap, &wanted)) return wanted.pixel;
+  return NearestCell(wanted);
 }
 
-// The model's colours are 0x00BBGGRR; the visual's masks say where each goes.
+// The cells taken go with the connection: nothing to free at the end.
 unsigned long PixelOf(uint32_t color) {
-  return ScaleInto(target.red, color & 0xFF) | ScaleInto(target.green, color >> 8 & 0xFF) |
-         ScaleInto(target.blue, color >> 16 & 0xFF);
+  for (int i = 0; i < knownCount; ++i)
+    if (knownColors[i].color == color) return knownColors[i].pixel;
+  const unsigned long pixel = ServerPixel(color);
+  if (knownCount < HueWheelLength) knownColors[knownCount++] = {color, pixel};
+  return pixel;
 }
 
-void UseVisual(Visual *visual) {
-  target.red = ChannelOf(visual->red_mask);
-  target.green = ChannelOf(visual->green_mask);
-  target.blue = ChannelOf(visual->blue_mask);
+void UseColormap(Colormap colormap, Visual *visual) {
+  target.colormap = colormap;
+  target.colormapSize = visual->map_entries;
 }
 
 void UseForeignWindow(Window window, const char *text) {
@@ -190,7 +216,7 @@ void UseForeignWindow(Window window, const char *text) {
   target.window = window;
   target.width = attributes.width;
   target.height = attributes.height;
-  UseVisual(attributes.visual);
+  UseColormap(attributes.colormap, attributes.visual);
   XSelectInput(target.display, window, EVENT_MASK);
 }
 
@@ -202,7 +228,7 @@ void UseOwnWindow() {
   target.ownWindow = true;
   target.width = OwnWidth;
   target.height = OwnHeight;
-  UseVisual(DefaultVisual(display, screen));
+  UseColormap(DefaultColormap(display, screen), DefaultVisual(display, screen));
   XStoreName(display, target.window, Title);
   target.deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, target.window, &target.deleteWindow, 1);
