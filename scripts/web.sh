@@ -16,4 +16,4 @@ PORT=${1:-8000}
 qv_install_deps
 qv_build_web
 echo "Quorvane: http://127.0.0.1:$PORT/  (Ctrl-C stops)"
-exec /usr/bin/python3 -m http.server "$PORT" --bind 127.0.0.1 --directory "$QV_WEB_SITE"
+exec /usr/bin/python3 scripts/browser.py serve "$QV_WEB_SITE" "$PORT"
