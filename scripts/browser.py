@@ -17,9 +17,6 @@ import tempfile
 import threading
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
-
 FLAGS = ['--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
          '--disable-component-update', '--disable-sync', '--disable-quic', '--hide-scrollbars']
 POLL_SECONDS = 0.1
@@ -57,6 +54,10 @@ def chromium(scale=1, width=800, height=600):
     """A Chromium with a fresh profile, its window WIDTHxHEIGHT (of which the headless
     browser keeps some for its bar) at that device scale factor. quit() ends it and its
     driver; the profile goes with this process."""
+    # Serving alone needs no Selenium.
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
     for flag in FLAGS:

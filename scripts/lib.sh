@@ -43,7 +43,7 @@ QV_PACKAGES=(
   nsis p7zip-full lintian dpkg-dev strip-nondeterminism diffoscope-minimal
   xserver-xephyr
   stress-ng
-  clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium chromium-driver python3-selenium zip
+  clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium chromium-driver python3-selenium python3-pil zip
 )
 
 qv_package_installed() {

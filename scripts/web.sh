@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the page (web/, the model as WebAssembly) and serves it on the loopback address
-# until Ctrl-C:
+# until Ctrl-C, the module as application/wasm and the app manifest as
+# application/manifest+json (scripts/browser.py):
 #
 #   scripts/web.sh          on http://127.0.0.1:8000/
 #   scripts/web.sh PORT     on that port

@@ -35,7 +35,7 @@ def pixels():
     shot = Image.open(io.BytesIO(driver.get_screenshot_as_png())).convert('RGB')
     store, frames = driver.execute_script(CANVAS)
     wheel = {(colour & 255, colour >> 8 & 255, colour >> 16) for colour in frames[4::6]}
-    shown = {colour for count, colour in shot.getcolors(1 << 24)} - {(0, 0, 0)}
+    shown = {colour for count, colour in shot.getcolors(shot.width * shot.height)} - {(0, 0, 0)}
     return [('backing store', tuple(store), shot.size), ('colours off the wheel', len(shown - wheel), 0),
             ('wheel colours', bool(shown), True)]
 
