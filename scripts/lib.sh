@@ -44,7 +44,7 @@ QV_PACKAGES=(
   zlib1g-dev
   xserver-xephyr
   stress-ng
-  clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium zip
+  clang-14 lld-14 wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 chromium chromium-driver python3-selenium python3-pil zip
 )
 
 qv_package_installed() {

@@ -189,7 +189,7 @@ picture_x11() {
 
 picture_web() {
   qv_build_web
-  /usr/bin/python3 scripts/chromium.py screenshot "$QV_WEB_SITE" "$WEB_QUERY" 1 "$WEB_SECONDS" "$QV_TEMP_DIR/web.png"
+  /usr/bin/python3 scripts/browser.py screenshot "$QV_WEB_SITE" "$WEB_QUERY" 1 "$WEB_SECONDS" "$QV_TEMP_DIR/web.png"
   store_picture "$QV_TEMP_DIR/web.png" "$WEB_PICTURE"
 }
 

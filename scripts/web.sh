@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the page (web/, the model as WebAssembly) and serves it on the loopback address
-# until Ctrl-C:
+# until Ctrl-C, the module as application/wasm and the app manifest as
+# application/manifest+json (scripts/browser.py):
 #
 #   scripts/web.sh          on http://127.0.0.1:8000/
 #   scripts/web.sh PORT     on that port
@@ -16,4 +17,4 @@ PORT=${1:-8000}
 qv_install_deps
 qv_build_web
 echo "Quorvane: http://127.0.0.1:$PORT/  (Ctrl-C stops)"
-exec /usr/bin/python3 -m http.server "$PORT" --bind 127.0.0.1 --directory "$QV_WEB_SITE"
+exec /usr/bin/python3 scripts/browser.py serve "$QV_WEB_SITE" "$PORT"

@@ -43,12 +43,15 @@ extern "C" __attribute__((export_name("tick"))) int32_t *Tick() {
   return lastFrame;
 }
 
-// The first frames of a figure, for the page's test hook; the running figure is left as
-// it was.
+// The first frames of a figure as a fresh start draws them, for the page's test hook; the
+// running figure is left as it was. Start sets neither the count of ticks off screen nor
+// anything else a start does not choose, so the state starts from scratch here, or the
+// running figure's count would bring the first restart forward.
 extern "C" __attribute__((export_name("firstFrames"))) int32_t *FirstFrames(int32_t seed, int32_t width, int32_t height,
                                                                             int32_t count) {
   const SaverRandom random = saverRandom;
   const AnimationState state = animationState;
+  animationState = AnimationState{};
   Start(seed, width, height);
   for (int32_t i = 0; i < count && i < MostFrames; ++i) Store(AdvanceFrame(), frames + i * FrameFields);
   saverRandom = random;
