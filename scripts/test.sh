@@ -182,7 +182,7 @@ main() {
       run_ctest "native" native
       build/native/qv_bench --benchmark_min_time=0.01 >/dev/null && record bench-smoke 1 0 || record bench-smoke 0 1
     fi
-    if build ubsan; then run_ctest "ubsan" ubsan -R model; fi
+    if build ubsan; then run_ctest "ubsan" ubsan -R 'model|x11_tests'; fi
     browser_level
     wine_level
     packages_level
