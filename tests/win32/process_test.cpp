@@ -153,8 +153,8 @@ struct Scenario {
   Parent parent = NoParent;
   std::vector<Event> events;
   // Follows: the window by its title, which covers the virtual screen or its parent's
-  // client area; the exit code (STILL_ACTIVE: still running); what the doubles wrote, "@"
-  // and "^" standing for the saver's window and the parent.
+  // client area; the exit code (STILL_ACTIVE: still running); what the doubles wrote, "@",
+  // "^" and "*" standing for the saver's window, the parent and the foreground window.
   const char *title = "Screen Saver";
   DWORD quietMs = 0;
   DWORD exitCode = 0;
@@ -206,6 +206,12 @@ const Scenario Rows[] = {
      .parent = HiddenWindow,
      .title = nullptr,
      .log = "change SCRSAVE ^ 0 0\r\n"},
+    // A handle that names no window falls back to the foreground window.
+    {.name = "PasswordChangeWithoutAnOwnerGoesToTheForegroundWindow",
+     .win98 = true,
+     .mode = "/a 1",
+     .title = nullptr,
+     .log = "change SCRSAVE * 0 0\r\n"},
 };
 
 HWND MakeParent(Parent parent) {
@@ -288,7 +294,10 @@ void RunScenario(const Scenario &row) {
   }
   std::string log;
   for (const char c : std::string(row.log))
-    log += c == '@' ? Decimal(window) : c == '^' ? Decimal(parent) : std::string(1, c);
+    log += c == '@'   ? Decimal(window)
+           : c == '^' ? Decimal(parent)
+           : c == '*' ? Decimal(GetForegroundWindow())
+                      : std::string(1, c);
   EXPECT_EQ(ReadFileText(Log), log);
   if (row.win98) {
     EXPECT_EQ(SaverRunningFlag(), 0u);
