@@ -306,6 +306,9 @@ void RunScenario(const Scenario &row) {
   DeleteFileA(SettingsPath);
 }
 
+// A failure names its row.
+void PrintTo(const Scenario &row, std::ostream *out) { *out << row.name; }
+
 struct Scenarios : testing::TestWithParam<Scenario> {};
 TEST_P(Scenarios, Run) { RunScenario(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Saver, Scenarios, testing::ValuesIn(Rows),
